@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Creates a local certificate authority and a certificate for localhost signed by it:
+#   DIR/ca.pem DIR/ca.key DIR/server.pem DIR/server.key
+# Usage: make-certs.sh DIR [DAYS]
+# The demo server and the tests use it; nothing it makes is meant for a real deployment.
+set -euo pipefail
+dir=${1:?usage: make-certs.sh DIR [DAYS]}
+days=${2:-825}
+mkdir -p "$dir"
+cd "$dir"
+openssl req -x509 -newkey rsa:2048 -nodes -days "$days" -sha256 \
+    -keyout ca.key -out ca.pem -subj "/CN=Glim-deck local authority" \
+    -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign,cRLSign" 2>/dev/null
+openssl req -newkey rsa:2048 -nodes -sha256 -keyout server.key -out server.csr -subj "/CN=localhost" 2>/dev/null
+cat > server.ext <<'EXT'
+basicConstraints=CA:FALSE
+keyUsage=critical,digitalSignature,keyEncipherment
+extendedKeyUsage=serverAuth
+subjectAltName=DNS:localhost,IP:127.0.0.1,IP:::1
+EXT
+openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days "$days" -sha256 \
+    -extfile server.ext -out server.pem 2>/dev/null
+rm -f server.csr server.ext ca.srl
+chmod 600 ca.key server.key

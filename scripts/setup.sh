@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that are missing, then configures and builds into build/.
+# Extra arguments go to the CMake configure step (e.g. -DGLIMDECK_SERVER_HOST=photos.example.org).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+PACKAGES=(
+    cmake ninja-build g++ pkg-config openssl ca-certificates
+    qt6-base-dev qt6-base-dev-tools qt6-websockets-dev qt6-speech-dev qt6-declarative-dev
+    qt6-httpserver-dev qt6-speech-flite-plugin qt6-l10n-tools libgl-dev
+    xvfb xauth trayer x11-utils xdotool imagemagick
+)
+
+missing=()
+for package in "${PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "Installing: ${missing[*]}"
+    as_root=()
+    [ "$(id -u)" -eq 0 ] || as_root=(sudo)
+    "${as_root[@]}" apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
+cmake --build build -j"$(nproc)"

@@ -1,0 +1,196 @@
+#include "net/websocketclient.h"
+
+#include "net/endpoints.h"
+#include "settings/roomlistfile.h"
+
+#include <QDebug>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTimer>
+#include <QWebSocketProtocol>
+
+#include <algorithm>
+#include <optional>
+
+namespace {
+
+// The "image" text of a broadcast is appended to the server's address unchecked, so a crafted
+// path such as "@other.example/x.png" would otherwise move the download to another host.
+bool isOnServerHost(const QUrl& imageUrl)
+{
+    static const QUrl server(HTTPS_BASE_URL);
+    return imageUrl.isValid() && imageUrl.userInfo().isEmpty() && imageUrl.scheme() == server.scheme()
+        && imageUrl.host() == server.host() && imageUrl.port(443) == server.port(443);
+}
+
+} // namespace
+
+WebSocketClient::WebSocketClient(const QUrl& url, QObject* parent)
+    : WebSocketClient(url, 1, parent)
+{
+}
+
+WebSocketClient::WebSocketClient(const QUrl& url, int timeDivisor, QObject* parent)
+    : QObject(parent)
+    , m_webSocket(QString(), QWebSocketProtocol::Version13)
+    , m_url(url)
+    , m_reconnectTimer(new QTimer(this))
+    , m_reconnectAttempts(0)
+    , m_maxReconnectAttempts(60)
+    , m_pingTimer(new QTimer(this))
+    , m_pongTimer(new QTimer(this))
+    , m_timeDivisor(std::max(1, timeDivisor))
+{
+    qRegisterMetaType<QAbstractSocket::SocketError>();
+    connectSocket();
+
+    m_reconnectTimer->setSingleShot(true);
+    connect(m_reconnectTimer, &QTimer::timeout, this, &WebSocketClient::attemptReconnect);
+
+    m_pingTimer->setInterval(scaled(PING_INTERVAL_MS));
+    connect(m_pingTimer, &QTimer::timeout, this, &WebSocketClient::sendPing);
+
+    m_pongTimer->setSingleShot(true);
+    m_pongTimer->setInterval(scaled(PONG_TIMEOUT_MS));
+    connect(m_pongTimer, &QTimer::timeout, this, &WebSocketClient::onPongTimeout);
+
+    qDebug() << "Connecting to" << m_url.toString() << "...";
+    m_webSocket.open(m_url);
+}
+
+WebSocketClient::~WebSocketClient()
+{
+    // The socket reports its own teardown (disconnected, errors) while it is destroyed after
+    // this body; none of that may reach a half-destroyed client.
+    m_webSocket.disconnect(this);
+    m_reconnectTimer->stop();
+    m_pingTimer->stop();
+    m_pongTimer->stop();
+}
+
+void WebSocketClient::connectSocket()
+{
+    connect(&m_webSocket, &QWebSocket::connected, this, &WebSocketClient::onConnected);
+    connect(&m_webSocket, &QWebSocket::disconnected, this, &WebSocketClient::onDisconnected);
+    connect(&m_webSocket, &QWebSocket::textMessageReceived, this, &WebSocketClient::onTextMessageReceived);
+#if QT_VERSION >= QT_VERSION_CHECK(6, 5, 0)
+    connect(&m_webSocket, &QWebSocket::errorOccurred, this, &WebSocketClient::onError);
+#else
+    connect(&m_webSocket, QOverload<QAbstractSocket::SocketError>::of(&QWebSocket::error), this,
+            &WebSocketClient::onError);
+#endif
+    connect(&m_webSocket, &QWebSocket::pong, this, &WebSocketClient::onPong);
+}
+
+int WebSocketClient::scaled(int intervalMs) const
+{
+    return std::max(1, intervalMs / m_timeDivisor);
+}
+
+void WebSocketClient::onConnected()
+{
+    qDebug() << "Connected to" << m_url.toString();
+    m_reconnectAttempts = 0;
+    m_pingTimer->start();
+    emit connected();
+    sendSavedRooms();
+}
+
+void WebSocketClient::onDisconnected()
+{
+    qWarning() << "Déconnecté du serveur WebSocket. Raison:" << m_webSocket.closeReason();
+    emit disconnected();
+    m_pingTimer->stop();
+    m_pongTimer->stop();
+
+    if (m_reconnectAttempts >= m_maxReconnectAttempts) {
+        qWarning() << "Nombre maximum de tentatives de reconnexion atteint.";
+        return;
+    }
+    const int exponent = std::min(m_reconnectAttempts, 5);
+    const int delayMs = std::min(RECONNECT_BASE_DELAY_MS << exponent, RECONNECT_MAX_DELAY_MS);
+    ++m_reconnectAttempts;
+    qDebug() << "Tentative de reconnexion dans" << delayMs << "ms (tentative" << m_reconnectAttempts << ")";
+    m_reconnectTimer->start(scaled(delayMs));
+}
+
+void WebSocketClient::attemptReconnect()
+{
+    qDebug() << "Tentative de reconnexion...";
+    m_webSocket.open(m_url);
+}
+
+void WebSocketClient::sendPing()
+{
+    m_webSocket.ping();
+    m_pongTimer->start();
+}
+
+void WebSocketClient::onPong(quint64 elapsedTime, const QByteArray& payload)
+{
+    Q_UNUSED(elapsedTime);
+    Q_UNUSED(payload);
+    m_pongTimer->stop();
+}
+
+void WebSocketClient::onPongTimeout()
+{
+    qWarning() << "Timeout Ping/Pong : Le serveur ne répond plus.";
+    m_webSocket.close(QWebSocketProtocol::CloseCodeNormal, QString());
+}
+
+void WebSocketClient::onError(QAbstractSocket::SocketError error)
+{
+    qWarning() << "Erreur WebSocket:" << error << m_webSocket.errorString();
+#if QT_VERSION < QT_VERSION_CHECK(6, 4, 3)
+    // WORKAROUND: before Qt 6.4.3 an HTTP error answer to the upgrade leaves the socket
+    // connecting for about ten seconds before it reports the loss; end the attempt now so the
+    // reconnection chain goes on at its own pace.
+    if (m_webSocket.state() != QAbstractSocket::UnconnectedState)
+        m_webSocket.abort();
+#endif
+}
+
+void WebSocketClient::sendRooms(const QJsonArray& rooms)
+{
+    QJsonObject data;
+    data.insert(QStringLiteral("rooms"), rooms);
+    QJsonObject message;
+    message.insert(QStringLiteral("event"), QStringLiteral("room:changed"));
+    message.insert(QStringLiteral("data"), data);
+    const QString text = QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact));
+    if (m_webSocket.isValid())
+        m_webSocket.sendTextMessage(text);
+}
+
+void WebSocketClient::sendSavedRooms()
+{
+    const std::optional<QJsonArray> rooms = RoomListFile::read();
+    if (rooms)
+        sendRooms(*rooms);
+}
+
+void WebSocketClient::onTextMessageReceived(const QString& message)
+{
+    QJsonParseError parseError;
+    const QJsonDocument document = QJsonDocument::fromJson(message.toUtf8(), &parseError);
+    if (parseError.error != QJsonParseError::NoError || !document.isObject()) {
+        qWarning() << "Message JSON invalide.";
+        return;
+    }
+    const QJsonObject object = document.object();
+    if (object.value(QStringLiteral("event")).toString() != QLatin1String("photo:broadcast"))
+        return;
+    const QJsonObject data = object.value(QStringLiteral("data")).toObject();
+    const QString imageUrl = HTTPS_BASE_URL + data.value(QStringLiteral("image")).toString();
+    const QString text = data.value(QStringLiteral("message")).toString();
+
+    if (!isOnServerHost(QUrl(imageUrl))) {
+        qWarning() << "Image refusée, adresse hors du serveur :" << imageUrl;
+        return;
+    }
+    qDebug() << "Image reçue:" << imageUrl;
+    qDebug() << "Message: " << text;
+    emit imageReceived(imageUrl, text);
+}

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QAbstractSocket>
+#include <QObject>
+#include <QUrl>
+#include <QWebSocket>
+
+class QJsonArray;
+class QTimer;
+
+// The one connection to the server: opens on construction, pings to detect a silent server,
+// and reopens itself with a growing delay after any loss.
+class WebSocketClient : public QObject
+{
+    Q_OBJECT
+
+public:
+    WebSocketClient(const QUrl& url, QObject* parent);
+    // Test seam: every timer runs its interval divided by timeDivisor; the log still shows
+    // the real values. The program itself always uses the constructor above.
+    WebSocketClient(const QUrl& url, int timeDivisor, QObject* parent);
+    ~WebSocketClient() override;
+
+    void sendRooms(const QJsonArray& rooms);
+
+signals:
+    void connected();
+    void disconnected();
+    void imageReceived(const QString& imageUrl, const QString& message);
+
+private slots:
+    void onConnected();
+    void onTextMessageReceived(const QString& message);
+    void onDisconnected();
+    void attemptReconnect();
+    void sendPing();
+    void onPong(quint64 elapsedTime, const QByteArray& payload);
+    void onPongTimeout();
+    void onError(QAbstractSocket::SocketError error);
+
+private:
+    static constexpr int PING_INTERVAL_MS = 15000;
+    static constexpr int PONG_TIMEOUT_MS = 3000;
+    static constexpr int RECONNECT_BASE_DELAY_MS = 1000;
+    static constexpr int RECONNECT_MAX_DELAY_MS = 30000;
+
+    void connectSocket();
+    void sendSavedRooms();
+    int scaled(int intervalMs) const;
+
+    QWebSocket m_webSocket;
+    QUrl m_url;
+    QTimer* m_reconnectTimer;
+    qint32 m_reconnectAttempts;
+    qint32 m_maxReconnectAttempts;
+    QTimer* m_pingTimer;
+    QTimer* m_pongTimer;
+    int m_timeDivisor;
+};

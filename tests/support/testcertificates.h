@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QByteArray>
+#include <QSslConfiguration>
+#include <QString>
+#include <QTemporaryDir>
+
+// A certificate authority and a localhost certificate made at test time with the openssl tool,
+// so no private key is ever committed. One instance per test process (see instance()).
+class TestCertificates
+{
+public:
+    static TestCertificates& instance();
+
+    bool isValid() const { return m_valid; }
+    QString directory() const { return m_dir.path(); }
+    QByteArray authorityPem() const;
+    QString authorityPath() const;
+
+    // Server side TLS configuration presenting the localhost certificate.
+    QSslConfiguration serverConfiguration() const;
+    // A configuration whose certificate no client here trusts: a second, unrelated authority.
+    QSslConfiguration untrustedServerConfiguration() const;
+
+    // Makes this process trust the test authority, the way the program trusts an embedded one.
+    void trustInProcess() const;
+
+private:
+    TestCertificates();
+    static bool make(const QString& directory);
+    static QSslConfiguration configurationFrom(const QString& directory);
+
+    QTemporaryDir m_dir;
+    bool m_valid = false;
+};

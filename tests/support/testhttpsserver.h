@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QObject>
+#include <QSslServer>
+#include <QStringList>
+#include <QUrl>
+
+class QSslSocket;
+
+// A minimal HTTPS responder on loopback: serves given bytes at given paths with a given status,
+// after a delay, never, or as a body that never ends. Unknown paths get 404.
+class TestHttpsServer : public QObject
+{
+    Q_OBJECT
+
+public:
+    struct Response
+    {
+        int status = 200;
+        QByteArray body;
+        QByteArray contentType = "application/octet-stream";
+        int delayMs = 0;      // before the answer is sent
+        bool never = false;   // the request is read and never answered
+        bool endless = false; // headers without a length, then body bytes for as long as the peer reads
+    };
+
+    explicit TestHttpsServer(QObject* parent = nullptr);
+
+    bool listen(quint16 port = 0);
+    void close() { m_server.close(); }
+    quint16 port() const { return m_server.serverPort(); }
+    QUrl url(const QString& path = QString()) const;
+
+    void setResponse(const QString& path, const Response& response) { m_responses.insert(path, response); }
+    void setResponse(const QString& path, int status, const QByteArray& body);
+    // Every request's path, in arrival order.
+    QStringList requestedPaths() const { return m_requests; }
+    QList<QByteArray> requestHeaders() const { return m_headers; }
+
+signals:
+    void requestReceived(const QString& path);
+
+private:
+    void onPendingConnection();
+    void onReadyRead(QSslSocket* socket);
+    void respond(QSslSocket* socket, const Response& response);
+    void feedEndless(QSslSocket* socket);
+
+    QSslServer m_server;
+    QHash<QString, Response> m_responses;
+    QStringList m_requests;
+    QList<QByteArray> m_headers;
+};

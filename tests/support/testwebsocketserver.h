@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QList>
+#include <QObject>
+#include <QSslConfiguration>
+#include <QStringList>
+#include <QUrl>
+#include <QWebSocketProtocol>
+#include <QWebSocketServer>
+
+class QWebSocket;
+
+// A secure WebSocket server on loopback that records what it receives and does on demand what a
+// real server may do: send text, drop or close connections, refuse new ones.
+class TestWebSocketServer : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit TestWebSocketServer(QObject* parent = nullptr);
+    ~TestWebSocketServer() override;
+
+    // Port 0 picks a free one; listening again after stopListening() reuses the last port.
+    bool listen(quint16 port = 0);
+    bool resumeListening() { return listen(m_port); }
+    // Refuses new connections (the port is closed); open connections stay.
+    void stopListening();
+
+    // Before listen(): present another certificate, e.g. one no client trusts.
+    void setSslConfiguration(const QSslConfiguration& configuration) { m_server.setSslConfiguration(configuration); }
+
+    quint16 port() const { return m_port; }
+    QUrl url() const;
+
+    QStringList receivedMessages() const { return m_received; }
+    void clearReceived() { m_received.clear(); }
+    int connectionCount() const { return int(m_clients.size()); }
+    int connectionsAccepted() const { return m_accepted; }
+
+    void sendText(const QString& text);
+    void dropConnections();
+    void closeConnections(QWebSocketProtocol::CloseCode code, const QString& reason);
+
+signals:
+    void clientConnected();
+    void clientDisconnected();
+    void messageReceived(const QString& message);
+
+private:
+    void onNewConnection();
+
+    QWebSocketServer m_server;
+    QList<QWebSocket*> m_clients;
+    QStringList m_received;
+    quint16 m_port = 0;
+    int m_accepted = 0;
+};
