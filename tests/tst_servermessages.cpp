@@ -194,16 +194,15 @@ void TestServerMessages::broadcasts_data()
         << QString() << QString();
     QTest::newRow("other event") << R"({"event":"room:changed","data":{}})" << false << QString() << QString()
                                  << QString();
-    QTest::newRow("event in other case") << R"({"event":"Photo:Broadcast","data":{"image":"/a"}})" << false
-                                         << QString() << QString() << QString();
+    QTest::newRow("event in other case") << R"({"event":"Photo:Broadcast","data":{"image":"/a"}})" << false << QString()
+                                         << QString() << QString();
     QTest::newRow("top-level array") << "[1,2]" << false << QString() << QString() << invalid;
     QTest::newRow("empty text") << "" << false << QString() << QString() << invalid;
-    QTest::newRow("truncated object") << R"({"event":"photo:broadcast")" << false << QString() << QString()
-                                      << invalid;
+    QTest::newRow("truncated object") << R"({"event":"photo:broadcast")" << false << QString() << QString() << invalid;
     const QString refused = QStringLiteral("Image refusée, adresse hors du serveur : \"%1\"");
-    QTest::newRow("user info moves host") << R"({"event":"photo:broadcast","data":{"image":"@evil.example/x.png"}})"
-                                          << false << QString() << QString()
-                                          << refused.arg(HTTPS_BASE_URL + "@evil.example/x.png");
+    QTest::newRow("user info moves host")
+        << R"({"event":"photo:broadcast","data":{"image":"@evil.example/x.png"}})" << false << QString() << QString()
+        << refused.arg(HTTPS_BASE_URL + "@evil.example/x.png");
     QTest::newRow("longer host name") << R"({"event":"photo:broadcast","data":{"image":".evil.example/x.png"}})"
                                       << false << QString() << QString()
                                       << refused.arg(HTTPS_BASE_URL + ".evil.example/x.png");

@@ -80,9 +80,12 @@ void TestWebSocketClient::failedAttemptsKeepTheChain_data()
 {
     QTest::addColumn<QString>("failure");
     QTest::addColumn<QString>("errorLine");
-    QTest::newRow("refused connection") << "refused" << "Erreur WebSocket: QAbstractSocket::ConnectionRefusedError";
-    QTest::newRow("untrusted certificate") << "tls" << "Erreur WebSocket:";
-    QTest::newRow("HTTP 404 to the upgrade") << "http" << "Erreur WebSocket:";
+    QTest::newRow("refused connection") << "refused"
+                                        << "Erreur WebSocket: QAbstractSocket::ConnectionRefusedError";
+    QTest::newRow("untrusted certificate") << "tls"
+                                           << "Erreur WebSocket:";
+    QTest::newRow("HTTP 404 to the upgrade") << "http"
+                                             << "Erreur WebSocket:";
 }
 
 void TestWebSocketClient::failedAttemptsKeepTheChain()
@@ -168,9 +171,8 @@ void TestWebSocketClient::lossAfterConnectionStartsAgainAtOneSecond()
 
     server.dropConnections();
     QTRY_COMPARE_WITH_TIMEOUT(connectedSpy.size(), 3, 5000);
-    QCOMPARE(delaysLogged(log),
-             (QStringList{"1000 ms (tentative 1 )", "2000 ms (tentative 2 )", "4000 ms (tentative 3 )",
-                          "1000 ms (tentative 1 )"}));
+    QCOMPARE(delaysLogged(log), (QStringList{"1000 ms (tentative 1 )", "2000 ms (tentative 2 )",
+                                             "4000 ms (tentative 3 )", "1000 ms (tentative 1 )"}));
 }
 
 void TestWebSocketClient::silentPeerIsClosedAtThePongDeadline()

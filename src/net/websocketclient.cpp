@@ -21,7 +21,7 @@ bool isOnServerHost(const QUrl& imageUrl)
 {
     static const QUrl server(HTTPS_BASE_URL);
     return imageUrl.isValid() && imageUrl.userInfo().isEmpty() && imageUrl.scheme() == server.scheme()
-        && imageUrl.host() == server.host() && imageUrl.port(443) == server.port(443);
+           && imageUrl.host() == server.host() && imageUrl.port(443) == server.port(443);
 }
 
 } // namespace

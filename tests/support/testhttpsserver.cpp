@@ -94,7 +94,7 @@ void TestHttpsServer::onReadyRead(QSslSocket* socket)
 void TestHttpsServer::respond(QSslSocket* socket, const Response& response)
 {
     QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + ' ' + reasonPhrase(response.status)
-        + "\r\nContent-Type: " + response.contentType + "\r\nConnection: close\r\n";
+                      + "\r\nContent-Type: " + response.contentType + "\r\nConnection: close\r\n";
     if (response.endless) {
         socket->write(head + "\r\n");
         connect(socket, &QSslSocket::encryptedBytesWritten, this, [this, socket] { feedEndless(socket); });
