@@ -1,12 +1,41 @@
 #include "glimdeck.h"
+#include "logfile.h"
 
 #include <QApplication>
 #include <QDebug>
+#include <QLockFile>
+#include <QStandardPaths>
 #include <QSystemTrayIcon>
+
+namespace {
+
+QString appDataPath(const QString& fileName)
+{
+    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + QLatin1Char('/') + fileName;
+}
+
+QString lockPath()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation) + QLatin1Char('/')
+           + QCoreApplication::applicationName() + QStringLiteral(".lock");
+}
+
+} // namespace
 
 int main(int argc, char* argv[])
 {
     QApplication application(argc, argv);
+    LogFile::install(appDataPath(QCoreApplication::applicationName() + QStringLiteral(".log")));
+
+    // A second instance would show every photo twice and race the first on the room list.
+    // A lock left by a crashed instance is stale as soon as its process is gone.
+    QLockFile instanceLock(lockPath());
+    instanceLock.setStaleLockTime(0);
+    if (!instanceLock.tryLock(0)) {
+        qWarning() << "Glim-deck est déjà lancé, cette instance s'arrête.";
+        return 2;
+    }
+
     if (!QSystemTrayIcon::isSystemTrayAvailable()) {
         qWarning() << "No system tray available, exiting.";
         return 1;
