@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that are missing, then configures and builds into build/.
 # Extra arguments go to the CMake configure step (e.g. -DGLIMDECK_SERVER_HOST=photos.example.org).
+# With GLIMDECK_DEPS_ONLY=1 it stops after the packages.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -22,6 +23,8 @@ if [ ${#missing[@]} -gt 0 ]; then
     "${as_root[@]}" apt-get update -qq
     DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
+
+[ -z "${GLIMDECK_DEPS_ONLY:-}" ] || exit 0
 
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
 cmake --build build -j"$(nproc)"

@@ -1,19 +1,63 @@
 #include "glimdeck.h"
 
+#include "core/session.h"
 #include "net/endpoints.h"
 #include "net/servertrust.h"
 #include "net/websocketclient.h"
 
-#include <QUrl>
+#include <QDebug>
+#include <QMetaType>
 
 GlimDeck::GlimDeck()
     : QObject(nullptr)
 {
     ServerTrust::install();
     m_webSocketClient = new WebSocketClient(QUrl(WS_BASE_URL), this);
+
+    connect(m_webSocketClient, &WebSocketClient::imageReceived, this, &GlimDeck::handleGlimDeck, Qt::QueuedConnection);
 }
 
 GlimDeck::~GlimDeck() = default;
+
+void GlimDeck::handleGlimDeck(const QString& url, const QString& message)
+{
+    const QUrl imageUrl(url, QUrl::TolerantMode);
+    if (!imageUrl.isValid()) {
+        qWarning() << "GlimDeck::handleGlimDeck url invalide:" << url;
+        return;
+    }
+    if (m_activeSessions.size() < m_maxActiveSessions) {
+        Session* session = createSessionForUrl(imageUrl, message);
+        m_activeSessions.append(session);
+        session->start();
+        return;
+    }
+    m_pendingPhotos.append(qMakePair(imageUrl, message));
+}
+
+void GlimDeck::onSessionFinished(Session* session)
+{
+    m_activeSessions.removeAll(session);
+    tryStartNext();
+}
+
+void GlimDeck::tryStartNext()
+{
+    while (!m_pendingPhotos.isEmpty() && m_activeSessions.size() < m_maxActiveSessions) {
+        const QPair<QUrl, QString> photo = m_pendingPhotos.takeFirst();
+        Session* session = createSessionForUrl(photo.first, photo.second);
+        m_activeSessions.append(session);
+        session->start();
+    }
+}
+
+Session* GlimDeck::createSessionForUrl(const QUrl& url, const QString& message)
+{
+    qRegisterMetaType<Session*>();
+    auto* session = new Session(url, message, m_displayDurationMs, m_isTTSEnabled, this);
+    connect(session, &Session::finished, this, &GlimDeck::onSessionFinished, Qt::QueuedConnection);
+    return session;
+}
 
 void GlimDeck::setIsTTSEnabled(bool newIsTTSEnabled)
 {

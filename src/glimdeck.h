@@ -1,7 +1,12 @@
 #pragma once
 
+#include <QList>
 #include <QObject>
+#include <QPair>
+#include <QString>
+#include <QUrl>
 
+class Session;
 class WebSocketClient;
 
 // Owns the long-lived components and wires them together; has no window of its own.
@@ -14,9 +19,17 @@ public:
     ~GlimDeck() override;
 
 private slots:
+    void handleGlimDeck(const QString& url, const QString& message);
+    void onSessionFinished(Session* session);
+    void tryStartNext();
+    Session* createSessionForUrl(const QUrl& url, const QString& message);
     void setIsTTSEnabled(bool newIsTTSEnabled);
 
 private:
     WebSocketClient* m_webSocketClient = nullptr;
+    QList<Session*> m_activeSessions;
+    QList<QPair<QUrl, QString>> m_pendingPhotos;
+    int m_maxActiveSessions = 3;
+    int m_displayDurationMs = 2500;
     bool m_isTTSEnabled = false;
 };

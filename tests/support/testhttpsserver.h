@@ -53,3 +53,5 @@ private:
     QStringList m_requests;
     QList<QByteArray> m_headers;
 };
+
+Q_DECLARE_METATYPE(TestHttpsServer::Response)

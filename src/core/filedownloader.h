@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QByteArray>
+#include <QNetworkAccessManager>
+#include <QObject>
+#include <QUrl>
+
+class QNetworkReply;
+
+// Fetches the bytes behind one address with a single GET and says when the transfer has ended,
+// whatever its outcome.
+class FileDownloader : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr int TRANSFER_TIMEOUT_MS = 30000;
+    static constexpr qint64 MAX_BODY_BYTES = 64 * 1024 * 1024;
+
+    FileDownloader(QUrl url, QObject* parent);
+    // Test seam: other bounds than the program's.
+    FileDownloader(QUrl url, int transferTimeoutMs, qint64 maxBodyBytes, QObject* parent);
+    ~FileDownloader() override;
+
+    QByteArray downloadedData() const;
+
+signals:
+    void downloaded();
+
+private slots:
+    void fileDownloaded(QNetworkReply* pReply);
+
+private:
+    void watchSize(QNetworkReply* reply);
+
+    QNetworkAccessManager m_networkManager;
+    QByteArray m_downloadedData;
+    qint64 m_maxBodyBytes;
+    bool m_abortedForSize = false;
+};

@@ -1,0 +1,227 @@
+#include "net/servertrust.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QHttpMultiPart>
+#include <QImage>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QPixmap>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QScreen>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+// The real glimdeck against the real glimdeck-server, on the display the test script provides.
+class TestEndToEnd : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void photoForOurRoomShowsAndGoes();
+    void clientComesBackAfterServerRestart();
+
+private:
+    void startServer();
+    void stopServer();
+    void startClient(const QByteArray& rooms);
+    bool waitForServerLog(const QString& text, int timeoutMs);
+    int upload(const QString& room, const QColor& colour, const QString& message = QStringLiteral("Bonjour"));
+    QColor centrePixel() const;
+    bool waitForCentre(const std::function<bool(const QColor&)>& wanted, int timeoutMs);
+    static bool near(const QColor& a, const QColor& b);
+
+    QString m_certs;
+    std::unique_ptr<QTemporaryDir> m_home;
+    QProcess m_server;
+    QProcess m_client;
+    QString m_serverLog;
+    QNetworkAccessManager m_network;
+};
+
+void TestEndToEnd::initTestCase()
+{
+    if (qEnvironmentVariableIsEmpty("DISPLAY"))
+        QSKIP("needs a display with a notification area (the test script provides one)");
+    m_certs = QStringLiteral(GLIMDECK_TEST_CERTS);
+    if (m_certs.isEmpty() || !QFile::exists(m_certs + QStringLiteral("/server.key")))
+        QSKIP("needs a build configured with GLIMDECK_SERVER_CA from scripts/make-certs.sh (the test script does)");
+    QFile authority(m_certs + QStringLiteral("/ca.pem"));
+    QVERIFY(authority.open(QIODevice::ReadOnly));
+    ServerTrust::install(authority.readAll());
+}
+
+void TestEndToEnd::init()
+{
+    m_home = std::make_unique<QTemporaryDir>();
+    m_serverLog.clear();
+    connect(&m_server, &QProcess::readyReadStandardError, this,
+            [this] { m_serverLog += QString::fromUtf8(m_server.readAllStandardError()); });
+}
+
+void TestEndToEnd::cleanup()
+{
+    m_server.disconnect(this);
+    for (QProcess* process : {&m_client, &m_server}) {
+        if (process->state() != QProcess::NotRunning) {
+            process->terminate();
+            if (!process->waitForFinished(5000))
+                process->kill();
+            process->waitForFinished(5000);
+        }
+    }
+}
+
+void TestEndToEnd::startServer()
+{
+    m_server.start(QStringLiteral(GLIMDECK_SERVER_EXECUTABLE),
+                   {QStringLiteral("--cert"), m_certs + QStringLiteral("/server.pem"), QStringLiteral("--key"),
+                    m_certs + QStringLiteral("/server.key"), QStringLiteral("--port"), QStringLiteral("8443"),
+                    QStringLiteral("--storage"), m_home->filePath(QStringLiteral("storage"))});
+    QVERIFY(m_server.waitForStarted(10000));
+    // Listening once /users answers.
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [this] {
+            QNetworkReply* reply = m_network.get(QNetworkRequest(QUrl(QStringLiteral("https://localhost:8443/users"))));
+            QSignalSpy finished(reply, &QNetworkReply::finished);
+            finished.wait(2000);
+            reply->deleteLater();
+            return reply->error() == QNetworkReply::NoError;
+        }(),
+        15000);
+}
+
+void TestEndToEnd::stopServer()
+{
+    m_server.terminate();
+    QVERIFY(m_server.waitForFinished(10000));
+}
+
+void TestEndToEnd::startClient(const QByteArray& rooms)
+{
+    const QString dataHome = m_home->filePath(QStringLiteral("data"));
+    QVERIFY(QDir().mkpath(dataHome + QStringLiteral("/glimdeck")));
+    QFile roomFile(dataHome + QStringLiteral("/glimdeck/rooms.json"));
+    QVERIFY(roomFile.open(QIODevice::WriteOnly));
+    roomFile.write(rooms);
+    roomFile.close();
+
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), dataHome);
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home->filePath(QStringLiteral("config")));
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_home->path());
+    m_client.setProcessEnvironment(environment);
+    m_client.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_client.start(QStringLiteral(GLIMDECK_EXECUTABLE), QStringList());
+    QVERIFY(m_client.waitForStarted(10000));
+}
+
+bool TestEndToEnd::waitForServerLog(const QString& text, int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!m_serverLog.contains(text) && clock.elapsed() < timeoutMs)
+        QTest::qWait(50);
+    return m_serverLog.contains(text);
+}
+
+int TestEndToEnd::upload(const QString& room, const QColor& colour, const QString& message)
+{
+    QImage picture(640, 480, QImage::Format_RGB32);
+    picture.fill(colour);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    picture.save(&buffer, "PNG");
+
+    auto* form = new QHttpMultiPart(QHttpMultiPart::FormDataType);
+    const auto field = [form](const QByteArray& disposition, const QByteArray& body, const QByteArray& type) {
+        QHttpPart part;
+        part.setHeader(QNetworkRequest::ContentDispositionHeader, disposition);
+        if (!type.isEmpty())
+            part.setHeader(QNetworkRequest::ContentTypeHeader, type);
+        part.setBody(body);
+        form->append(part);
+    };
+    field("form-data; name=\"room\"", room.toUtf8(), QByteArray());
+    field("form-data; name=\"message\"", message.toUtf8(), QByteArray());
+    field("form-data; name=\"picture\"; filename=\"photo.png\"", png, "image/png");
+    QNetworkReply* reply =
+        m_network.post(QNetworkRequest(QUrl(QStringLiteral("https://localhost:8443/upload"))), form);
+    form->setParent(reply);
+    QSignalSpy finished(reply, &QNetworkReply::finished);
+    finished.wait(10000);
+    reply->deleteLater();
+    return reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+}
+
+QColor TestEndToEnd::centrePixel() const
+{
+    QScreen* screen = QGuiApplication::primaryScreen();
+    const QRect area = screen->geometry();
+    const QImage shot = screen->grabWindow(0, area.center().x() - 2, area.center().y() - 2, 4, 4).toImage();
+    return shot.isNull() ? QColor() : shot.pixelColor(2, 2);
+}
+
+bool TestEndToEnd::near(const QColor& a, const QColor& b)
+{
+    return qAbs(a.red() - b.red()) < 24 && qAbs(a.green() - b.green()) < 24 && qAbs(a.blue() - b.blue()) < 24;
+}
+
+bool TestEndToEnd::waitForCentre(const std::function<bool(const QColor&)>& wanted, int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    do {
+        if (wanted(centrePixel()))
+            return true;
+        QTest::qWait(50);
+    } while (clock.elapsed() < timeoutMs);
+    return false;
+}
+
+void TestEndToEnd::photoForOurRoomShowsAndGoes()
+{
+    startServer();
+    startClient("[\"e2e\"]");
+    QVERIFY2(waitForServerLog(QStringLiteral("e2e"), 15000), qPrintable(m_serverLog));
+    const QColor red(220, 30, 30);
+    const QColor blue(30, 30, 220);
+    QVERIFY(!near(centrePixel(), red));
+
+    QCOMPARE(upload(QStringLiteral("autre"), blue), 200);
+    QCOMPARE(upload(QStringLiteral("e2e"), red), 200);
+    QVERIFY2(waitForCentre([&](const QColor& c) { return near(c, red); }, 10000), qPrintable(m_serverLog));
+    QElapsedTimer shown;
+    shown.start();
+    // Gone after the display time; the other room's picture never shows.
+    QVERIFY(waitForCentre([&](const QColor& c) { return !near(c, red); }, 6000));
+    QVERIFY2(shown.elapsed() > 1500, qPrintable(QString::number(shown.elapsed())));
+    QVERIFY(!waitForCentre([&](const QColor& c) { return near(c, blue); }, 1500));
+}
+
+void TestEndToEnd::clientComesBackAfterServerRestart()
+{
+    startServer();
+    startClient("[\"e2e\"]");
+    QVERIFY(waitForServerLog(QStringLiteral("e2e"), 15000));
+    stopServer();
+    m_serverLog.clear();
+    startServer();
+    // Lost once, so the first reconnection comes after 1 s and sends the list again.
+    QVERIFY2(waitForServerLog(QStringLiteral("e2e"), 10000), qPrintable(m_serverLog));
+    const QColor green(30, 200, 30);
+    QCOMPARE(upload(QStringLiteral("e2e"), green), 200);
+    QVERIFY(waitForCentre([&](const QColor& c) { return near(c, green); }, 10000));
+}
+
+QTEST_MAIN(TestEndToEnd)
+#include "tst_endtoend.moc"
