@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QString>
+
+// The head of one HTTP/1.1 request; header names are kept in lower case.
+struct HttpRequest
+{
+    static constexpr int MAX_HEAD_BYTES = 16 * 1024;
+
+    QByteArray method;
+    QString path;
+    QHash<QByteArray, QByteArray> headers;
+    QByteArray body;
+
+    // Parses the bytes before the blank line; false when they are not a request line and headers.
+    bool parseHead(const QByteArray& head);
+    QByteArray header(const QByteArray& name) const { return headers.value(name.toLower()); }
+    // -1 when absent, -2 when not a plain decimal number.
+    qint64 contentLength() const;
+    bool isWebSocketUpgrade() const;
+};
