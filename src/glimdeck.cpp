@@ -4,6 +4,8 @@
 #include "net/endpoints.h"
 #include "net/servertrust.h"
 #include "net/websocketclient.h"
+#include "settings/settings.h"
+#include "tray/traymanager.h"
 
 #include <QDebug>
 #include <QMetaType>
@@ -62,4 +64,28 @@ Session* GlimDeck::createSessionForUrl(const QUrl& url, const QString& message)
 void GlimDeck::setIsTTSEnabled(bool newIsTTSEnabled)
 {
     m_isTTSEnabled = newIsTTSEnabled;
+}
+
+void GlimDeck::displaySettings()
+{
+    if (m_settingsWindow.isNull()) {
+        m_settingsWindow = new Settings(m_webSocketClient, nullptr);
+        m_settingsWindow->setAttribute(Qt::WA_DeleteOnClose);
+        m_settingsWindow->show();
+        m_settingsWindow->activateWindow();
+        qDebug() << "Show settings";
+        return;
+    }
+    m_settingsWindow->deleteLater();
+    qDebug() << "Hide settings";
+}
+
+void GlimDeck::onServerConnected()
+{
+    m_trayManager->setConnected(true);
+}
+
+void GlimDeck::onServerDisconnected()
+{
+    m_trayManager->setConnected(false);
 }

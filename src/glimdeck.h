@@ -3,10 +3,13 @@
 #include <QList>
 #include <QObject>
 #include <QPair>
+#include <QPointer>
 #include <QString>
 #include <QUrl>
 
 class Session;
+class Settings;
+class TrayManager;
 class WebSocketClient;
 
 // Owns the long-lived components and wires them together; has no window of its own.
@@ -24,11 +27,17 @@ private slots:
     void tryStartNext();
     Session* createSessionForUrl(const QUrl& url, const QString& message);
     void setIsTTSEnabled(bool newIsTTSEnabled);
+    void displaySettings();
 
 private:
+    void onServerConnected();
+    void onServerDisconnected();
+
     WebSocketClient* m_webSocketClient = nullptr;
+    TrayManager* m_trayManager = nullptr;
     QList<Session*> m_activeSessions;
     QList<QPair<QUrl, QString>> m_pendingPhotos;
+    QPointer<Settings> m_settingsWindow;
     int m_maxActiveSessions = 3;
     int m_displayDurationMs = 2500;
     bool m_isTTSEnabled = false;

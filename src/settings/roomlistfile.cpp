@@ -3,8 +3,10 @@
 #include <QDebug>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonParseError>
+#include <QSaveFile>
 #include <QStandardPaths>
 
 #include <algorithm>
@@ -23,18 +25,29 @@ QString RoomListFile::path()
     return directory() + QStringLiteral("/rooms.json");
 }
 
-std::optional<QJsonArray> RoomListFile::read()
+RoomListFile::Load RoomListFile::load(QFile& file)
 {
-    const QDir dir(directory());
+    const QDir dir(QFileInfo(file.fileName()).path());
     if (!dir.exists())
         dir.mkpath(QStringLiteral("."));
 
-    QFile file(path());
     if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
+        return {};
     const QByteArray content = file.readAll();
     file.close();
-    return parse(content);
+    const std::optional<QJsonArray> rooms = parse(content);
+    if (!rooms)
+        return {Outcome::Damaged, {}};
+    return {Outcome::Loaded, *rooms};
+}
+
+std::optional<QJsonArray> RoomListFile::read()
+{
+    QFile file(path());
+    const Load loaded = load(file);
+    if (loaded.outcome != Outcome::Loaded)
+        return std::nullopt;
+    return loaded.rooms;
 }
 
 std::optional<QJsonArray> RoomListFile::parse(const QByteArray& content)
@@ -51,4 +64,25 @@ std::optional<QJsonArray> RoomListFile::parse(const QByteArray& content)
     if (!document.isArray())
         return std::nullopt;
     return document.array();
+}
+
+bool RoomListFile::save(const QFile& file, const QJsonArray& rooms)
+{
+    QSaveFile saveFile(file.fileName());
+    const QByteArray content = QJsonDocument(rooms).toJson(QJsonDocument::Compact);
+    if (saveFile.open(QIODevice::WriteOnly) && saveFile.write(content) == content.size() && saveFile.commit())
+        return true;
+    qDebug() << "Erreur d'ouverture :" << saveFile.errorString();
+    qDebug() << "Chemin tenté :" << file.fileName();
+    return false;
+}
+
+void RoomListFile::keepBackup(const QFile& file)
+{
+    const QString backup = file.fileName() + QStringLiteral(".bak");
+    QFile::remove(backup);
+    if (QFile::copy(file.fileName(), backup))
+        qWarning() << "Liste des groupes illisible, conservée dans" << backup;
+    else
+        qWarning() << "Liste des groupes illisible, copie impossible vers" << backup;
 }

@@ -1,0 +1,100 @@
+#include "settings/settings.h"
+
+#include "net/websocketclient.h"
+#include "settings/roomlistfile.h"
+#include "ui_settings.h"
+
+#include <QFile>
+#include <QHBoxLayout>
+#include <QJsonArray>
+#include <QLabel>
+#include <QPushButton>
+
+Settings::Settings(WebSocketClient* client, QWidget* parent)
+    : QWidget(parent)
+    , m_ui(new Ui::Settings)
+    , m_rooms(new QStringList)
+    , m_webSocketClient(client)
+    , m_roomsFile(new QFile(RoomListFile::path()))
+{
+    m_ui->setupUi(this);
+    connect(m_ui->validateButton, &QPushButton::clicked, this, &Settings::addRoom);
+    connect(m_ui->textInput, &QLineEdit::returnPressed, this, &Settings::addRoom);
+    // A user opening the window means to type a group ID.
+    m_ui->textInput->setFocus();
+
+    const RoomListFile::Load loaded = RoomListFile::load(*m_roomsFile);
+    m_backupPending = loaded.outcome == RoomListFile::Outcome::Damaged;
+    if (loaded.outcome != RoomListFile::Outcome::Loaded)
+        return;
+    for (const QJsonValue& room : loaded.rooms) {
+        if (room.isString())
+            m_rooms->append(room.toString());
+    }
+    refreshRooms();
+}
+
+Settings::~Settings()
+{
+    delete m_roomsFile;
+    delete m_rooms;
+    delete m_ui;
+}
+
+void Settings::addRoom()
+{
+    const QString room = m_ui->textInput->text();
+    m_ui->textInput->clear();
+    if (room.isEmpty() || m_rooms->contains(room))
+        return;
+    m_rooms->append(room);
+    refreshRooms();
+    saveRooms();
+}
+
+void Settings::removeRoom(QString room)
+{
+    m_rooms->removeAll(room);
+    refreshRooms();
+    saveRooms();
+}
+
+void Settings::refreshRooms()
+{
+    clearLayout(m_ui->verticalLayout);
+    for (const QString& room : std::as_const(*m_rooms)) {
+        auto* row = new QHBoxLayout;
+        auto* label = new QLabel(room);
+        label->setStyleSheet(QStringLiteral("padding: 5px; border-bottom: 2px solid #4D4D4D;"));
+        auto* removeButton = new QPushButton(QStringLiteral("Supprimer"));
+        row->addWidget(label, 0);
+        row->addWidget(removeButton, 0);
+        connect(removeButton, &QPushButton::clicked, this, [this, room] { removeRoom(room); });
+        m_ui->verticalLayout->addLayout(row, 0);
+    }
+    m_ui->verticalLayout->addStretch(1);
+}
+
+void Settings::saveRooms()
+{
+    const QJsonArray rooms = QJsonArray::fromStringList(*m_rooms);
+    m_webSocketClient->sendRooms(rooms);
+    if (m_backupPending) {
+        RoomListFile::keepBackup(*m_roomsFile);
+        m_backupPending = false;
+    }
+    RoomListFile::save(*m_roomsFile, rooms);
+}
+
+void Settings::clearLayout(QLayout* layout)
+{
+    if (!layout)
+        return;
+    while (QLayoutItem* item = layout->takeAt(0)) {
+        if (QWidget* widget = item->widget())
+            widget->deleteLater();
+        else if (QLayout* nested = item->layout())
+            clearLayout(nested);
+        delete item;
+    }
+}

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QWidget>
+
+class QFile;
+class QLayout;
+class WebSocketClient;
+
+namespace Ui {
+class Settings;
+}
+
+// The room list window: add and remove group IDs; every change is saved and sent at once.
+class Settings : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit Settings(WebSocketClient* client, QWidget* parent = nullptr);
+    ~Settings() override;
+
+public slots:
+    void addRoom();
+    void removeRoom(QString room);
+
+private:
+    void refreshRooms();
+    void saveRooms();
+    void clearLayout(QLayout* layout);
+
+    Ui::Settings* m_ui;
+    QStringList* m_rooms;
+    WebSocketClient* m_webSocketClient;
+    QFile* m_roomsFile;
+    // The file failed to load: its bytes are kept aside before the first save replaces them.
+    bool m_backupPending = false;
+};

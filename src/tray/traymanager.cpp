@@ -1,0 +1,242 @@
+#include "tray/traymanager.h"
+
+#include "net/endpoints.h"
+#include "tray/autostartentry.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QDebug>
+#include <QDesktopServices>
+#include <QFile>
+#include <QIcon>
+#include <QMenu>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QSignalBlocker>
+#include <QUrl>
+
+namespace {
+
+const QString CONNECTED_ICON = QStringLiteral(":/icons/data/icons/icon.png");
+const QString DISCONNECTED_ICON = QStringLiteral(":/icons/data/icons/icon-red.png");
+const QString FALLBACK_THEME_ICON = QStringLiteral("network-transmit-receive");
+// A count is a handful of digits; a longer answer is not one, however long it would go on.
+constexpr qint64 MAX_COUNT_REPLY_BYTES = 4096;
+
+} // namespace
+
+// The icons live in the static core library, whose resource initialiser no linker keeps unless
+// something refers to it. Q_INIT_RESOURCE must stand outside any namespace.
+static void initIconResources()
+{
+    Q_INIT_RESOURCE(icons);
+}
+
+TrayManager::TrayManager(bool ttsEnabled, QObject* parent)
+    : TrayManager(ttsEnabled, USERS_URL, parent)
+{
+}
+
+TrayManager::TrayManager(bool ttsEnabled, const QString& usersUrl, QObject* parent)
+    : QObject(parent)
+    , m_trayIcon(nullptr)
+    , m_trayMenu(nullptr)
+    , m_autostartAction(nullptr)
+    , m_clientCountAction(nullptr)
+    , m_ttsAction(nullptr)
+    , m_networkManager(nullptr)
+    , m_usersUrl(usersUrl)
+{
+    initIconResources();
+
+    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+        qWarning() << "System tray not available on this platform.";
+        return;
+    }
+
+    m_networkManager = new QNetworkAccessManager(this);
+    connect(m_networkManager, &QNetworkAccessManager::finished, this, &TrayManager::onClientCountReply);
+
+    const QIcon icon(CONNECTED_ICON);
+    if (icon.isNull())
+        qWarning() << "Icon not found, tray icon may not appear.";
+    m_trayIcon = new QSystemTrayIcon(icon, this);
+
+    m_trayMenu = new QMenu();
+
+    auto* sendImagesAction = new QAction(tr("Envoyer des images"), this);
+    m_autostartAction = new QAction(tr("Lancer au démarrage"), this);
+    m_autostartAction->setCheckable(true);
+    m_ttsAction = new QAction(tr("TextToSpeech"), this);
+    m_ttsAction->setCheckable(true);
+    m_clientCountAction = new QAction(tr("Clients connectés : —"), this);
+    m_clientCountAction->setEnabled(false);
+    auto* quitAction = new QAction(tr("Quitter"), this);
+
+    m_trayMenu->addAction(sendImagesAction);
+    m_trayMenu->addAction(m_autostartAction);
+    m_trayMenu->addAction(m_ttsAction);
+    m_trayMenu->addSeparator();
+    m_trayMenu->addAction(m_clientCountAction);
+    m_trayMenu->addSeparator();
+    m_trayMenu->addAction(quitAction);
+    m_trayIcon->setContextMenu(m_trayMenu);
+
+    connect(m_trayIcon, &QSystemTrayIcon::activated, this, &TrayManager::onActivated);
+    connect(m_autostartAction, &QAction::toggled, this, &TrayManager::onToggleAutostart);
+    connect(m_ttsAction, &QAction::toggled, this, &TrayManager::onToggleTTS);
+    connect(sendImagesAction, &QAction::triggered, this, &TrayManager::onSendImages);
+    connect(quitAction, &QAction::triggered, QCoreApplication::instance(), &QCoreApplication::quit);
+    connect(m_trayMenu, &QMenu::aboutToShow, this, &TrayManager::refreshClientCount);
+
+    // After the connections on purpose: a mark that changes runs its handler, so an existing
+    // log-on entry is pointed at this executable again.
+    m_autostartAction->setChecked(isAutostartEnabled());
+    m_ttsAction->setChecked(ttsEnabled);
+
+    m_trayIcon->show();
+}
+
+TrayManager::~TrayManager()
+{
+    if (m_trayIcon) {
+        m_trayIcon->hide();
+        delete m_trayIcon;
+        m_trayIcon = nullptr;
+    }
+    // The menu has no parent widget, so nothing else would release it.
+    delete m_trayMenu;
+    m_trayMenu = nullptr;
+}
+
+void TrayManager::show()
+{
+    if (m_trayIcon)
+        m_trayIcon->show();
+}
+
+void TrayManager::hide()
+{
+    if (m_trayIcon)
+        m_trayIcon->hide();
+}
+
+void TrayManager::onActivated(QSystemTrayIcon::ActivationReason reason)
+{
+    switch (reason) {
+    case QSystemTrayIcon::DoubleClick:
+    case QSystemTrayIcon::Trigger:
+        onShowHide();
+        break;
+    case QSystemTrayIcon::Context:
+    case QSystemTrayIcon::MiddleClick:
+    case QSystemTrayIcon::Unknown:
+        break;
+    }
+}
+
+void TrayManager::onShowHide()
+{
+    emit displayWindow();
+}
+
+void TrayManager::onSendImages()
+{
+    const QUrl url(HTTPS_BASE_URL, QUrl::TolerantMode);
+    if (!QDesktopServices::openUrl(url))
+        qWarning() << "TrayManager: failed to open URL" << url.toString();
+}
+
+void TrayManager::onToggleAutostart(bool checked)
+{
+    if (checked ? enableAutostart() : disableAutostart())
+        return;
+    qWarning() << (checked ? "Failed to enable autostart" : "Failed to disable autostart");
+    // Putting the mark back runs the opposite switch once; if that fails as well, stop there.
+    if (m_revertingAutostart)
+        return;
+    m_revertingAutostart = true;
+    m_autostartAction->setChecked(!checked);
+    m_revertingAutostart = false;
+    // After two failures the mark shows what is really in place.
+    const QSignalBlocker blocker(m_autostartAction);
+    m_autostartAction->setChecked(isAutostartEnabled());
+}
+
+void TrayManager::onToggleTTS(bool checked)
+{
+    emit ttsStatusChanged(checked);
+    if (m_ttsAction)
+        m_ttsAction->setChecked(checked);
+    qDebug() << "TTS Enabled:" << checked;
+}
+
+void TrayManager::refreshClientCount()
+{
+    if (!m_networkManager)
+        return;
+    if (m_clientCountAction)
+        m_clientCountAction->setText(tr("Clients connectés : …"));
+    QNetworkReply* reply = m_networkManager->get(QNetworkRequest(QUrl(m_usersUrl, QUrl::TolerantMode)));
+    connect(reply, &QNetworkReply::downloadProgress, reply, [reply](qint64 received, qint64) {
+        if (received > MAX_COUNT_REPLY_BYTES)
+            reply->abort();
+    });
+}
+
+void TrayManager::onClientCountReply(QNetworkReply* reply)
+{
+    if (!reply)
+        return;
+    const QUrl url = reply->request().url();
+    if (reply->error() != QNetworkReply::NoError) {
+        qWarning() << "Client count request failed:" << reply->errorString();
+        if (m_clientCountAction)
+            m_clientCountAction->setText(tr("Clients connectés : ? (erreur)"));
+        reply->deleteLater();
+        return;
+    }
+    const QByteArray body = reply->readAll();
+    reply->deleteLater();
+
+    bool isCount = false;
+    const int count = QString::fromUtf8(body).trimmed().toInt(&isCount, 10);
+    if (isCount) {
+        if (m_clientCountAction)
+            m_clientCountAction->setText(tr("Clients connectés : %1").arg(count));
+        return;
+    }
+    if (m_clientCountAction)
+        m_clientCountAction->setText(tr("Clients connectés : ?"));
+    qWarning() << "Could not parse client count response from" << url.toString() << "data:" << QString::fromUtf8(body);
+}
+
+void TrayManager::setConnected(bool connected)
+{
+    if (!m_trayIcon)
+        return;
+    const QString path = connected ? CONNECTED_ICON : DISCONNECTED_ICON;
+    m_trayIcon->setToolTip(connected ? tr("GlimDeck — connecté") : tr("GlimDeck — déconnecté"));
+    const QIcon icon = QFile::exists(path) ? QIcon(path) : QIcon::fromTheme(FALLBACK_THEME_ICON);
+    if (icon.isNull()) {
+        qWarning() << "TrayManager::setConnected : aucune icône trouvée pour état" << connected;
+        return;
+    }
+    m_trayIcon->setIcon(icon);
+}
+
+bool TrayManager::isAutostartEnabled() const
+{
+    return AutostartEntry(QCoreApplication::applicationFilePath()).exists();
+}
+
+bool TrayManager::enableAutostart()
+{
+    return AutostartEntry(QCoreApplication::applicationFilePath()).write();
+}
+
+bool TrayManager::disableAutostart()
+{
+    return AutostartEntry(QCoreApplication::applicationFilePath()).remove();
+}

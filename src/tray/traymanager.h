@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QSystemTrayIcon>
+
+class QAction;
+class QMenu;
+class QNetworkAccessManager;
+class QNetworkReply;
+
+// The notification-area icon and its menu: shows whether the server connection is up, opens the
+// upload page, switches launching at log-on and speech, shows the connected-clients count, quits.
+class TrayManager : public QObject
+{
+    Q_OBJECT
+
+public:
+    TrayManager(bool ttsEnabled, QObject* parent);
+    // Test seam: asks usersUrl for the connected-clients count. The program always uses the
+    // constructor above, which asks USERS_URL.
+    TrayManager(bool ttsEnabled, const QString& usersUrl, QObject* parent);
+    ~TrayManager() override;
+
+    void show();
+    void hide();
+
+signals:
+    void ttsStatusChanged(bool value);
+    void displayWindow();
+
+private slots:
+    void onActivated(QSystemTrayIcon::ActivationReason reason);
+    void onShowHide();
+    void onSendImages();
+    void onToggleAutostart(bool checked);
+    void onToggleTTS(bool checked);
+    void refreshClientCount();
+    void onClientCountReply(QNetworkReply* reply);
+
+public slots:
+    void setConnected(bool connected);
+
+private:
+    bool isAutostartEnabled() const;
+    bool enableAutostart();
+    bool disableAutostart();
+
+    QSystemTrayIcon* m_trayIcon;
+    QMenu* m_trayMenu;
+    QAction* m_autostartAction;
+    QAction* m_clientCountAction;
+    QAction* m_ttsAction;
+    QNetworkAccessManager* m_networkManager;
+    QString m_usersUrl;
+    // Set while a failed switch puts the check mark back, so that a second failure stops there.
+    bool m_revertingAutostart = false;
+};
