@@ -31,10 +31,12 @@ build/server/glimdeck-server --cert "$demo/certs/server.pem" --key "$demo/certs/
     --port 8443 --storage "$demo/storage" &
 server_pid=$!
 
-if [ -z "${DISPLAY:-}" ]; then
+if [ -n "${DISPLAY:-}" ]; then
+    build/src/glimdeck &
+else
     echo "No display here (no desktop session): running under Xvfb with trayer as the notification area."
+    scripts/with-display.sh build/src/glimdeck &
 fi
-scripts/with-display.sh build/src/glimdeck &
 client_pid=$!
 
 cat <<EOT
