@@ -3,6 +3,7 @@
 # committed; the build only embeds them and never runs this script.
 #   icon.png      22 x 22, green disc (connected)
 #   icon-red.png  22 x 22, the same disc in red (disconnected)
+#   icon@2x.png, icon-red@2x.png  44 x 44, drawn at that size for screens scaled by 2
 #   logo.ico      one 256 x 256 image
 set -euo pipefail
 cd "$(dirname "$0")/../data/icons"
@@ -25,6 +26,8 @@ disc() { # size fill outline output
 
 disc 22 '#2ecc40' '#1b7a26' icon.png
 disc 22 '#e53935' '#8e1c1a' icon-red.png
+disc 44 '#2ecc40' '#1b7a26' icon@2x.png
+disc 44 '#e53935' '#8e1c1a' icon-red@2x.png
 
 disc 256 '#2ecc40' '#1b7a26' logo-256.png
 convert logo-256.png -define icon:auto-resize=256 logo.ico
