@@ -14,9 +14,15 @@ GlimDeck::GlimDeck()
     : QObject(nullptr)
 {
     ServerTrust::install();
-    m_webSocketClient = new WebSocketClient(QUrl(WS_BASE_URL), this);
+    m_webSocketClient = new WebSocketClient(QUrl(WS_BASE_URL, QUrl::TolerantMode), this);
+    m_trayManager = new TrayManager(m_isTTSEnabled, this);
 
     connect(m_webSocketClient, &WebSocketClient::imageReceived, this, &GlimDeck::handleGlimDeck, Qt::QueuedConnection);
+    connect(m_webSocketClient, &WebSocketClient::connected, this, &GlimDeck::onServerConnected, Qt::QueuedConnection);
+    connect(m_webSocketClient, &WebSocketClient::disconnected, this, &GlimDeck::onServerDisconnected,
+            Qt::QueuedConnection);
+    connect(m_trayManager, &TrayManager::ttsStatusChanged, this, &GlimDeck::setIsTTSEnabled);
+    connect(m_trayManager, &TrayManager::displayWindow, this, &GlimDeck::displaySettings);
 }
 
 GlimDeck::~GlimDeck() = default;

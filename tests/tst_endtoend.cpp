@@ -8,6 +8,7 @@
 #include <QImage>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QPainter>
 #include <QPixmap>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -15,6 +16,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWindow>
 
 // The real glimdeck against the real glimdeck-server, on the display the test script provides.
 class TestEndToEnd : public QObject
@@ -27,6 +29,7 @@ private slots:
     void cleanup();
     void photoForOurRoomShowsAndGoes();
     void clientComesBackAfterServerRestart();
+    void trayIconShowsStateAndOpensRoomWindow();
 
 private:
     void startServer();
@@ -37,6 +40,10 @@ private:
     QColor centrePixel() const;
     bool waitForCentre(const std::function<bool(const QColor&)>& wanted, int timeoutMs);
     static bool near(const QColor& a, const QColor& b);
+    static QStringList xdotool(const QStringList& arguments);
+    static QColor windowCentre(const QString& window);
+    static bool waitForWindowCentre(const QString& window, const QColor& wanted, int timeoutMs);
+    static void keepScreenshot(const QPixmap& shot, const QString& name);
 
     QString m_certs;
     std::unique_ptr<QTemporaryDir> m_home;
@@ -135,8 +142,15 @@ bool TestEndToEnd::waitForServerLog(const QString& text, int timeoutMs)
 
 int TestEndToEnd::upload(const QString& room, const QColor& colour, const QString& message)
 {
+    // A frame and a caption around a plain centre, which is what the screen is checked by.
     QImage picture(640, 480, QImage::Format_RGB32);
-    picture.fill(colour);
+    picture.fill(Qt::white);
+    QPainter painter(&picture);
+    painter.fillRect(picture.rect().adjusted(16, 16, -16, -16), colour);
+    painter.setPen(Qt::white);
+    painter.setFont(QFont(QStringLiteral("Sans"), 28, QFont::Bold));
+    painter.drawText(picture.rect().adjusted(0, 40, 0, 0), Qt::AlignHCenter | Qt::AlignTop, message);
+    painter.end();
     QByteArray png;
     QBuffer buffer(&png);
     buffer.open(QIODevice::WriteOnly);
@@ -154,8 +168,7 @@ int TestEndToEnd::upload(const QString& room, const QColor& colour, const QStrin
     field("form-data; name=\"room\"", room.toUtf8(), QByteArray());
     field("form-data; name=\"message\"", message.toUtf8(), QByteArray());
     field("form-data; name=\"picture\"; filename=\"photo.png\"", png, "image/png");
-    QNetworkReply* reply =
-        m_network.post(QNetworkRequest(QUrl(QStringLiteral("https://localhost:8443/upload"))), form);
+    QNetworkReply* reply = m_network.post(QNetworkRequest(QUrl(QStringLiteral("https://localhost:8443/upload"))), form);
     form->setParent(reply);
     QSignalSpy finished(reply, &QNetworkReply::finished);
     finished.wait(10000);
@@ -200,6 +213,7 @@ void TestEndToEnd::photoForOurRoomShowsAndGoes()
     QCOMPARE(upload(QStringLiteral("autre"), blue), 200);
     QCOMPARE(upload(QStringLiteral("e2e"), red), 200);
     QVERIFY2(waitForCentre([&](const QColor& c) { return near(c, red); }, 10000), qPrintable(m_serverLog));
+    keepScreenshot(QGuiApplication::primaryScreen()->grabWindow(0), QStringLiteral("photo-on-screen.png"));
     QElapsedTimer shown;
     shown.start();
     // Gone after the display time; the other room's picture never shows.
@@ -221,6 +235,71 @@ void TestEndToEnd::clientComesBackAfterServerRestart()
     const QColor green(30, 200, 30);
     QCOMPARE(upload(QStringLiteral("e2e"), green), 200);
     QVERIFY(waitForCentre([&](const QColor& c) { return near(c, green); }, 10000));
+}
+
+QStringList TestEndToEnd::xdotool(const QStringList& arguments)
+{
+    QProcess process;
+    process.start(QStringLiteral("xdotool"), arguments);
+    process.waitForFinished(5000);
+    return QString::fromUtf8(process.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+QColor TestEndToEnd::windowCentre(const QString& window)
+{
+    const QImage shot = QGuiApplication::primaryScreen()->grabWindow(window.toULongLong()).toImage();
+    return shot.isNull() ? QColor() : shot.pixelColor(shot.width() / 2, shot.height() / 2);
+}
+
+bool TestEndToEnd::waitForWindowCentre(const QString& window, const QColor& wanted, int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!near(windowCentre(window), wanted) && clock.elapsed() < timeoutMs)
+        QTest::qWait(100);
+    return near(windowCentre(window), wanted);
+}
+
+// With GLIMDECK_SCREENSHOTS set, the pictures the README shows are kept there.
+void TestEndToEnd::keepScreenshot(const QPixmap& shot, const QString& name)
+{
+    const QString folder = qEnvironmentVariable("GLIMDECK_SCREENSHOTS");
+    if (!folder.isEmpty())
+        QVERIFY((shot.width() > 960 ? shot.scaledToWidth(960, Qt::SmoothTransformation) : shot)
+                    .save(folder + QLatin1Char('/') + name));
+}
+
+void TestEndToEnd::trayIconShowsStateAndOpensRoomWindow()
+{
+    // Started before its server, the client shows red until the server answers.
+    startClient("[\"famille\",\"bureau\"]");
+    QStringList icons;
+    QTRY_VERIFY_WITH_TIMEOUT(!(icons = xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                                QStringLiteral("--class"), QStringLiteral("glimdeck")}))
+                                  .isEmpty(),
+                             10000);
+    QCOMPARE(icons.size(), 1);
+    const QString icon = icons.first();
+    const QColor green(0x2e, 0xcc, 0x40);
+    const QColor red(0xe5, 0x39, 0x35);
+    QVERIFY(waitForWindowCentre(icon, red, 5000));
+    startServer();
+    QVERIFY(waitForServerLog(QStringLiteral("famille, bureau"), 15000));
+    QVERIFY(waitForWindowCentre(icon, green, 5000));
+
+    xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), icon, QStringLiteral("6"), QStringLiteral("6"),
+             QStringLiteral("click"), QStringLiteral("1")});
+    QStringList windows;
+    QTRY_VERIFY_WITH_TIMEOUT(!(windows = xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                                  QStringLiteral("--name"), QStringLiteral("^Glim-deck$")}))
+                                  .isEmpty(),
+                             10000);
+    QTest::qWait(500);
+    keepScreenshot(QGuiApplication::primaryScreen()->grabWindow(windows.first().toULongLong()),
+                   QStringLiteral("room-window.png"));
+
+    stopServer();
+    QVERIFY(waitForWindowCentre(icon, red, 5000));
 }
 
 QTEST_MAIN(TestEndToEnd)

@@ -1,3 +1,4 @@
+#include "glimdeck.h"
 #include "logcapture.h"
 #include "net/endpoints.h"
 #include "testcertificates.h"
@@ -41,6 +42,8 @@ private slots:
     void autostartFailureDoesNotLoop();
     void runValue_data();
     void runValue();
+    void speechEntryReachesNextSession_data();
+    void speechEntryReachesNextSession();
 
 private:
     static QList<QAction*> entries(TrayManager& tray);
@@ -292,6 +295,35 @@ void TestTrayManager::runValue()
     QCOMPARE(AutostartEntry::runValueName(executable), name);
     QCOMPARE(AutostartEntry::runValueData(executable), data);
     QCOMPARE(AutostartEntry::desktopExec(executable), exec);
+}
+
+void TestTrayManager::speechEntryReachesNextSession_data()
+{
+    QTest::addColumn<int>("toggles");
+    QTest::addColumn<int>("engines");
+    QTest::newRow("left off") << 0 << 0;
+    QTest::newRow("switched on") << 1 << 1;
+    QTest::newRow("on then off") << 2 << 0;
+}
+
+// The coordinator's own tray: its speech entry decides whether the next photo speaks.
+void TestTrayManager::speechEntryReachesNextSession()
+{
+    QFETCH(int, toggles);
+    QFETCH(int, engines);
+    m_server.setResponse(QStringLiteral("/photo"), 404, QByteArray());
+    LogCapture log;
+    GlimDeck glimDeck;
+    auto* tray = glimDeck.findChild<TrayManager*>();
+    QVERIFY(tray);
+    for (int i = 0; i < toggles; ++i)
+        entry(*tray, QStringLiteral("TextToSpeech"))->trigger();
+    const int requests = int(m_server.requestedPaths().size());
+    QVERIFY(QMetaObject::invokeMethod(&glimDeck, "handleGlimDeck",
+                                      Q_ARG(QString, m_server.url(QStringLiteral("/photo")).toString()),
+                                      Q_ARG(QString, QStringLiteral("Bonjour"))));
+    QTRY_COMPARE_WITH_TIMEOUT(m_server.requestedPaths().size(), requests + 1, 10000);
+    QCOMPARE(log.countStartingWith(QStringLiteral("Nombre de voix precis :")), engines);
 }
 
 QTEST_MAIN(TestTrayManager)
