@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs a command on a virtual display of its own, with trayer as the notification area, and
 # stops both after. A display that is already set is not used: it may have no notification
-# area, and the tests put full-screen windows on it. GLIMDECK_USE_DISPLAY=1 uses it anyway.
+# area, and the tests put full-screen windows on it. GLIMDECK_USE_DISPLAY=1 uses it anyway;
+# GLIMDECK_XVFB_SCREEN sets the screen (default 1280x1024x24).
 set -euo pipefail
 if [ -n "${DISPLAY:-}" ] && [ -n "${GLIMDECK_USE_DISPLAY:-}" ]; then
     exec "$@"
@@ -11,9 +12,7 @@ work="$(mktemp -d)"
 xvfb_pid=
 trayer_pid=
 cleanup() {
-    [ -n "$trayer_pid" ] && kill "$trayer_pid" 2>/dev/null || true
-    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
-    wait 2>/dev/null || true
+    stop_both
     rm -rf "$work"
 }
 trap cleanup EXIT INT TERM
@@ -24,24 +23,52 @@ fail() {
 }
 
 # Xvfb picks a free display number itself, so that a server we did not start is never used.
-mkfifo "$work/displayfd"
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/displayfd" >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-read -r -t 20 number <"$work/displayfd" || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
-export DISPLAY=":$number"
-unset WAYLAND_DISPLAY
+start_xvfb() {
+    rm -f "$work/displayfd"
+    mkfifo "$work/displayfd"
+    Xvfb -displayfd 3 -screen 0 "${GLIMDECK_XVFB_SCREEN:-1280x1024x24}" -nolisten tcp \
+        3>"$work/displayfd" >"$work/xvfb.log" 2>&1 &
+    xvfb_pid=$!
+    local number
+    read -r -t 20 number <"$work/displayfd" || return 1
+    export DISPLAY=":$number"
+    xdpyinfo >/dev/null 2>&1 && kill -0 "$xvfb_pid" 2>/dev/null
+}
 
-trayer --edge top --align right --widthtype request --height 24 --transparent false \
-    >"$work/trayer.log" 2>&1 &
-trayer_pid=$!
-for _ in $(seq 100); do
-    xdotool search --class trayer >/dev/null 2>&1 && break
-    kill -0 "$trayer_pid" 2>/dev/null || fail "trayer ended: $(cat "$work/trayer.log")"
-    sleep 0.1
+start_trayer() {
+    trayer --edge top --align right --widthtype request --height 24 --transparent false \
+        >"$work/trayer.log" 2>&1 &
+    trayer_pid=$!
+    for _ in $(seq 100); do
+        xdotool search --class trayer >/dev/null 2>&1 && break
+        kill -0 "$trayer_pid" 2>/dev/null || return 1
+        sleep 0.1
+    done
+    # It owns the notification-area selection just after mapping its window.
+    sleep 0.5
+    xdotool search --class trayer >/dev/null 2>&1 && kill -0 "$trayer_pid" 2>/dev/null
+}
+
+stop_both() {
+    [ -n "$trayer_pid" ] && kill "$trayer_pid" 2>/dev/null || true
+    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+    wait 2>/dev/null || true
+    trayer_pid=
+    xvfb_pid=
+}
+
+# A display number freed a moment ago can still be taken; a new server gets another one.
+for attempt in 1 2 3; do
+    if start_xvfb && start_trayer; then
+        break
+    fi
+    echo "with-display: attempt $attempt failed on ${DISPLAY:-no display}:" \
+        "$(cat "$work/xvfb.log" "$work/trayer.log" 2>/dev/null | tail -3)" >&2
+    stop_both
+    [ "$attempt" -lt 3 ] || fail "no display with a notification area"
+    sleep 1
 done
-xdotool search --class trayer >/dev/null 2>&1 || fail "trayer showed no window on $DISPLAY"
-# It owns the notification-area selection just after mapping its window.
-sleep 0.5
+unset WAYLAND_DISPLAY
 echo "with-display: Xvfb on $DISPLAY, trayer as notification area" >&2
 
 status=0

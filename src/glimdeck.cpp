@@ -1,6 +1,7 @@
 #include "glimdeck.h"
 
 #include "core/session.h"
+#include "largebuffers.h"
 #include "net/endpoints.h"
 #include "net/servertrust.h"
 #include "net/websocketclient.h"
@@ -9,6 +10,7 @@
 
 #include <QDebug>
 #include <QMetaType>
+#include <QTimer>
 
 GlimDeck::GlimDeck()
     : QObject(nullptr)
@@ -47,6 +49,9 @@ void GlimDeck::onSessionFinished(Session* session)
 {
     m_activeSessions.removeAll(session);
     tryStartNext();
+    // Later, so that the finished sessions and their overlays are deleted first.
+    if (m_activeSessions.isEmpty())
+        QTimer::singleShot(IDLE_RELEASE_DELAY_MS, this, &releaseFreedMemoryToSystem);
 }
 
 void GlimDeck::tryStartNext()

@@ -30,6 +30,8 @@ private slots:
     void displaySettings();
 
 private:
+    static constexpr int IDLE_RELEASE_DELAY_MS = 1000;
+
     void onServerConnected();
     void onServerDisconnected();
 

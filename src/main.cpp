@@ -1,4 +1,5 @@
 #include "glimdeck.h"
+#include "largebuffers.h"
 #include "logfile.h"
 
 #include <QApplication>
@@ -24,6 +25,7 @@ QString lockPath()
 
 int main(int argc, char* argv[])
 {
+    releaseLargeBuffersToSystem();
     QApplication application(argc, argv);
     LogFile::install(appDataPath(QCoreApplication::applicationName() + QStringLiteral(".log")));
 

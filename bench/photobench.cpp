@@ -1,0 +1,182 @@
+#include "photobench.h"
+
+#include "core/overlay.h"
+#include "core/session.h"
+#include "glimdeck.h"
+#include "net/endpoints.h"
+#include "net/websocketclient.h"
+#include "testhttpsserver.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QEventLoop>
+#include <QFile>
+#include <QGuiApplication>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QPixmap>
+#include <QScreen>
+#include <QTimer>
+
+#include <algorithm>
+
+namespace {
+
+double median(QList<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.isEmpty() ? 0 : values.at(values.size() / 2);
+}
+
+double millisecondsSince(const QElapsedTimer& clock, qint64 startNs)
+{
+    return double(clock.nsecsElapsed() - startNs) / 1e6;
+}
+
+} // namespace
+
+PhotoBench::PhotoBench(TestHttpsServer* server, QObject* parent)
+    : QObject(parent)
+    , m_server(server)
+    , m_glimDeck(new GlimDeck)
+    , m_client(m_glimDeck->findChild<WebSocketClient*>())
+{
+    m_clock.start();
+    qApp->installEventFilter(this);
+}
+
+PhotoBench::~PhotoBench()
+{
+    qApp->removeEventFilter(this);
+    delete m_glimDeck;
+}
+
+bool PhotoBench::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::Show && qobject_cast<Overlay*>(watched)) {
+        m_shownAt = m_clock.nsecsElapsed();
+        ++m_overlaysShown;
+    } else if (event->type() == QEvent::Paint && m_paintedAt < 0 && qobject_cast<Overlay*>(watched)) {
+        m_paintedAt = m_clock.nsecsElapsed();
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+// The text arrives as the socket would hand it over, so the measured road includes parsing,
+// the address check and the queued hop to the coordinator.
+void PhotoBench::broadcast(const QString& path)
+{
+    const QJsonObject data{{QStringLiteral("image"), path}, {QStringLiteral("message"), QStringLiteral("Bonjour")}};
+    const QJsonObject message{{QStringLiteral("event"), QStringLiteral("photo:broadcast")},
+                              {QStringLiteral("data"), data}};
+    QMetaObject::invokeMethod(m_client, "onTextMessageReceived",
+                              Q_ARG(QString, QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact))));
+}
+
+void PhotoBench::waitUntil(const std::function<bool()>& done, int timeoutMs)
+{
+    QElapsedTimer waited;
+    waited.start();
+    while (!done() && waited.elapsed() < timeoutMs)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+}
+
+double PhotoBench::endToEndOnce(const QString& path, double* paintedMs)
+{
+    m_shownAt = -1;
+    m_paintedAt = -1;
+    const qint64 start = m_clock.nsecsElapsed();
+    broadcast(path);
+    waitUntil([this] { return m_shownAt >= 0; }, 30000);
+    const double shownMs = double(m_shownAt - start) / 1e6;
+    waitUntil([this] { return m_paintedAt >= 0; }, 2000);
+    *paintedMs = m_paintedAt >= 0 ? double(m_paintedAt - start) / 1e6 : shownMs;
+    // The next round starts on an empty screen, after the session has deleted itself.
+    waitUntil([this] { return m_glimDeck->findChildren<Session*>().isEmpty(); }, 10000);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return shownMs;
+}
+
+double PhotoBench::downloadOnce(const QString& path)
+{
+    QNetworkAccessManager manager;
+    const qint64 start = m_clock.nsecsElapsed();
+    QNetworkReply* reply = manager.get(QNetworkRequest(QUrl(HTTPS_BASE_URL + path)));
+    waitUntil([reply] { return reply->isFinished(); }, 30000);
+    const double elapsed = millisecondsSince(m_clock, start);
+    const QByteArray body = reply->readAll();
+    delete reply;
+    if (body.isEmpty())
+        qWarning() << "Téléchargement de référence vide :" << path;
+    return elapsed;
+}
+
+PhotoBench::Figures PhotoBench::measure(const QString& path, const QByteArray& bytes, int rounds)
+{
+    const QSize screenSize = QGuiApplication::primaryScreen()->size();
+    QList<double> endToEnd, painted, download, decode, scale;
+    for (int round = 0; round <= rounds; ++round) {
+        double paintedMs = 0;
+        const double shownMs = endToEndOnce(path, &paintedMs);
+        const double downloadMs = downloadOnce(path);
+
+        qint64 start = m_clock.nsecsElapsed();
+        QPixmap pixmap;
+        pixmap.loadFromData(bytes);
+        const double decodeMs = millisecondsSince(m_clock, start);
+
+        start = m_clock.nsecsElapsed();
+        const QPixmap scaled = pixmap.scaled(screenSize, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+        const double scaleMs = millisecondsSince(m_clock, start);
+        if (round == 0 || scaled.isNull())
+            continue; // the first round loads plugins and opens the TLS session cache
+        endToEnd.append(shownMs);
+        painted.append(paintedMs);
+        download.append(downloadMs);
+        decode.append(decodeMs);
+        scale.append(scaleMs);
+    }
+    return Figures{median(endToEnd), median(painted), median(download), median(decode), median(scale)};
+}
+
+void PhotoBench::showAll(const QStringList& paths, int count)
+{
+    const int shownBefore = m_overlaysShown;
+    for (int i = 0; i < count; ++i)
+        broadcast(paths.at(i % paths.size()));
+    waitUntil(
+        [this, shownBefore, count] {
+            return m_overlaysShown - shownBefore == count && m_glimDeck->findChildren<Session*>().isEmpty();
+        },
+        count * 3000);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    // The program settles a moment after the last photo; read it settled, as it idles.
+    QElapsedTimer settle;
+    settle.start();
+    waitUntil([&settle] { return settle.elapsed() > SETTLE_MS; }, SETTLE_MS + 500);
+    if (m_overlaysShown - shownBefore != count)
+        qWarning() << "Photos montrées :" << m_overlaysShown - shownBefore << "sur" << count;
+}
+
+QPair<qint64, qint64> PhotoBench::runThroughQueue(const QStringList& paths, int count)
+{
+    showAll(paths, WARM_UP_PHOTOS);
+    const qint64 before = residentKiB();
+    showAll(paths, count);
+    return qMakePair(before, residentKiB());
+}
+
+qint64 PhotoBench::residentKiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    qint64 resident = -1;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            resident = line.mid(6).trimmed().split(' ').first().toLongLong();
+    }
+    return resident;
+}

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QObject>
+#include <QPair>
+#include <QStringList>
+
+#include <functional>
+
+class GlimDeck;
+class TestHttpsServer;
+class WebSocketClient;
+
+// Times one photo's road from the broadcast text reaching the server connection to its overlay
+// on screen, beside the floor of its parts (download, decode, scale) measured on the same bytes,
+// then runs a long series through the queue and reads the resident memory around it.
+class PhotoBench : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Two full screens of three, so that the allocator has seen the queue's peak before.
+    static constexpr int WARM_UP_PHOTOS = 6;
+    static constexpr int SETTLE_MS = 2000;
+
+    struct Figures
+    {
+        double endToEndMs = 0;
+        double paintedMs = 0;
+        double downloadMs = 0;
+        double decodeMs = 0;
+        double scaleMs = 0;
+        double floorMs() const { return downloadMs + decodeMs + scaleMs; }
+    };
+
+    PhotoBench(TestHttpsServer* server, QObject* parent = nullptr);
+    ~PhotoBench() override;
+
+    Figures measure(const QString& path, const QByteArray& bytes, int rounds);
+    // Resident memory in KiB before and after `count` photos went through the queue.
+    QPair<qint64, qint64> runThroughQueue(const QStringList& paths, int count);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void broadcast(const QString& path);
+    void showAll(const QStringList& paths, int count);
+    double endToEndOnce(const QString& path, double* paintedMs);
+    double downloadOnce(const QString& path);
+    void waitUntil(const std::function<bool()>& done, int timeoutMs);
+    static qint64 residentKiB();
+
+    TestHttpsServer* m_server;
+    GlimDeck* m_glimDeck;
+    WebSocketClient* m_client;
+    QElapsedTimer m_clock;
+    qint64 m_shownAt = -1;
+    qint64 m_paintedAt = -1;
+    int m_overlaysShown = 0;
+};

@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Set-up, build, then the photo benchmark on a virtual full-HD screen: one photo's road from
+# the broadcast to the overlay against the floor of its parts, and memory around 300 photos.
+# Extra arguments go to the benchmark (--rounds N, --photos N).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+GLIMDECK_XVFB_SCREEN=1920x1080x24 QT_QPA_PLATFORM=xcb exec scripts/with-display.sh build/bench/bench_photo "$@"
