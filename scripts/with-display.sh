@@ -15,7 +15,8 @@ cleanup() {
     stop_both
     rm -rf "$work"
 }
-trap cleanup EXIT INT TERM
+trap cleanup EXIT
+trap 'exit 130' INT TERM
 
 fail() {
     echo "with-display: $*" >&2
@@ -71,7 +72,15 @@ done
 unset WAYLAND_DISPLAY
 echo "with-display: Xvfb on $DISPLAY, trayer as notification area" >&2
 
-status=0
-"$@" || status=$?
+# In the background, so that a TERM sent to this script reaches the command and the display
+# is stopped after it, rather than waiting for a command that nobody asked to end.
+"$@" &
+command_pid=$!
+trap 'kill -TERM "$command_pid" 2>/dev/null || true' INT TERM
+while :; do
+    status=0
+    wait "$command_pid" || status=$?
+    kill -0 "$command_pid" 2>/dev/null || break
+done
 kill -0 "$trayer_pid" 2>/dev/null || echo "with-display: trayer ended during the run: $(cat "$work/trayer.log")" >&2
 exit "$status"

@@ -1,0 +1,231 @@
+#!/usr/bin/env bash
+# Reliability figures, printed rather than timed as tests:
+#   load      20 clients, 1000 uploads at 50 per second; every photo once to every subscriber,
+#             none to another room, and the server's resident memory before and after
+#   restarts  the real client through 30 server restarts: back within its back-off delay each
+#             time, its room list untouched
+#   fuzz      a short libFuzzer run of the message handling and of the room list file reading
+# Exits non-zero when a goal is missed. --quick shortens every part.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+uploads=1000 restarts=30 fuzz_seconds=60
+if [ "${1:-}" = --quick ]; then
+    uploads=200 restarts=5 fuzz_seconds=10
+fi
+
+PORT=18443
+RSS_GOAL_KIB=$((10 * 1024))
+# TLS handshake, subscription and scheduling slack on top of the client's announced delay.
+RECONNECT_SLACK_MS=1000
+LOG_PATTERN='%{time boot} %{message}'
+
+work=$(mktemp -d)
+server_pid=
+client_pid=
+load_pid=
+failed=0
+
+stop_pid() {
+    [ -n "$1" ] || return 0
+    kill -TERM "$1" 2>/dev/null || true
+    wait "$1" 2>/dev/null || true
+}
+cleanup() {
+    stop_pid "$load_pid"
+    stop_pid "$client_pid"
+    stop_pid "$server_pid"
+    rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+miss() {
+    echo "GOAL MISSED: $*"
+    failed=1
+}
+
+build() {
+    GLIMDECK_DEPS_ONLY=1 scripts/setup.sh
+    certs=$(pwd)/build-reliability/certs
+    [ -f "$certs/server.pem" ] || scripts/make-certs.sh "$certs"
+    cmake -S . -B build-reliability -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGLIMDECK_BUILD_TESTS=ON \
+        -DGLIMDECK_SERVER_HOST="localhost:$PORT" -DGLIMDECK_SERVER_CA="$certs/ca.pem" >/dev/null
+    cmake --build build-reliability -j"$(nproc)" --target glimdeck glimdeck-server glimdeck-loadclients
+}
+
+# Lines in FILE matching PATTERN.
+count_lines() {
+    if [ -f "$1" ]; then grep -c -- "$2" "$1" || true; else echo 0; fi
+}
+
+# Waits until FILE holds more than COUNT lines matching PATTERN; fails after SECONDS.
+wait_for_lines() {
+    local file=$1 pattern=$2 count=$3 seconds=$4
+    local deadline=$((SECONDS + seconds))
+    while [ "$(count_lines "$file" "$pattern")" -le "$count" ]; do
+        [ "$SECONDS" -lt "$deadline" ] || return 1
+        sleep 0.05
+    done
+}
+
+start_server() {
+    local before
+    before=$(count_lines "$work/server.log" "écoute sur")
+    QT_MESSAGE_PATTERN=$LOG_PATTERN build-reliability/server/glimdeck-server \
+        --cert "$certs/server.pem" --key "$certs/server.key" --port "$PORT" --listen 127.0.0.1 \
+        --storage "$work/storage" >>"$work/server.log" 2>&1 &
+    server_pid=$!
+    wait_for_lines "$work/server.log" "écoute sur" "$before" 10 || {
+        tail -5 "$work/server.log"
+        echo "reliability: glimdeck-server did not start" >&2
+        exit 1
+    }
+}
+
+rss_kib() {
+    awk '/^VmRSS:/ { print $2 }' "/proc/$1/status"
+}
+
+run_load() {
+    echo "== load: 20 clients, $uploads uploads at 50 per second"
+    start_server
+    mkfifo "$work/load.in" "$work/load.out"
+    build-reliability/reliability/glimdeck-loadclients --server "127.0.0.1:$PORT" --ca "$certs/ca.pem" \
+        --clients 20 --uploads "$uploads" --rate 50 --pause <"$work/load.in" >"$work/load.out" \
+        2>"$work/load.err" &
+    load_pid=$!
+    exec 4>"$work/load.in" 5<"$work/load.out"
+    local line before=0 after=0
+    while IFS= read -r line <&5; do
+        case $line in
+        "PAUSE before" | "PAUSE after")
+            # Let the last replies and frees settle before reading the figure.
+            sleep 1
+            if [ "$line" = "PAUSE before" ]; then before=$(rss_kib "$server_pid"); else after=$(rss_kib "$server_pid"); fi
+            echo >&4
+            ;;
+        *) echo "$line" ;;
+        esac
+    done
+    exec 4>&- 5<&-
+    local status=0
+    wait "$load_pid" || status=$?
+    load_pid=
+    [ "$status" -eq 0 ] || { tail -20 "$work/load.err"; miss "load figures (see the LOAD lines above)"; }
+    local diff=$((after - before))
+    echo "LOAD server resident memory: before $before KiB, after $after KiB, difference $diff KiB (goal <= $RSS_GOAL_KIB)"
+    [ "$before" -gt 0 ] && [ "$diff" -le "$RSS_GOAL_KIB" ] || miss "server memory after the load"
+    stop_pid "$server_pid"
+    server_pid=
+}
+
+# Boot-clock time, in milliseconds, of the last line of FILE matching PATTERN.
+last_time_ms() {
+    grep -- "$2" "$1" | tail -1 | awk '{ printf "%d\n", $1 * 1000 }'
+}
+
+# The delay of the last reconnection the client scheduled at or before TIME_MS.
+pending_delay_ms() {
+    awk -v until="$2" '/Tentative de reconnexion dans/ && $1 * 1000 <= until {
+        for (i = 1; i < NF; ++i) if ($i == "dans") delay = $(i + 1) } END { print delay + 0 }' "$1"
+}
+
+run_restarts() {
+    echo "== restarts: the client through $restarts server restarts"
+    local home=$work/home
+    export XDG_DATA_HOME=$home/data XDG_CONFIG_HOME=$home/config XDG_RUNTIME_DIR=$home/runtime
+    mkdir -p "$XDG_DATA_HOME/glimdeck" "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR"
+    chmod 700 "$XDG_RUNTIME_DIR"
+    local rooms=$XDG_DATA_HOME/glimdeck/rooms.json subscribed="Abonnement de .* : r1, r2$"
+    printf '["r1","r2"]' >"$rooms"
+    cp "$rooms" "$work/rooms.expected"
+
+    start_server
+    QT_MESSAGE_PATTERN=$LOG_PATTERN scripts/with-display.sh build-reliability/src/glimdeck >"$work/client.log" 2>&1 &
+    client_pid=$!
+    wait_for_lines "$work/server.log" "$subscribed" 0 60 || {
+        tail -20 "$work/client.log"
+        miss "the client never subscribed"
+        return
+    }
+
+    local i gaps=() late=0
+    for ((i = 1; i <= restarts; ++i)); do
+        local seen down_ms up_ms subscribed_ms delay_ms gap_ms
+        seen=$(count_lines "$work/server.log" "$subscribed")
+        stop_pid "$server_pid"
+        down_ms=$((200 + RANDOM % 1301))
+        sleep "$(awk -v ms="$down_ms" 'BEGIN { print ms / 1000 }')"
+        start_server
+        if ! wait_for_lines "$work/server.log" "$subscribed" "$seen" 45; then
+            miss "restart $i: the client did not come back within 45 s"
+            late=$((late + 1))
+            continue
+        fi
+        up_ms=$(last_time_ms "$work/server.log" "écoute sur")
+        subscribed_ms=$(last_time_ms "$work/server.log" "$subscribed")
+        delay_ms=$(pending_delay_ms "$work/client.log" "$up_ms")
+        gap_ms=$((subscribed_ms - up_ms))
+        gaps+=("$gap_ms")
+        printf 'RESTART %2d: down %4d ms, back %5d ms after the server (pending delay %5d ms)\n' \
+            "$i" "$down_ms" "$gap_ms" "$delay_ms"
+        if [ "$gap_ms" -gt $((delay_ms + RECONNECT_SLACK_MS)) ]; then
+            miss "restart $i: back after $gap_ms ms, more than its delay $delay_ms ms"
+            late=$((late + 1))
+        fi
+    done
+
+    kill -0 "$client_pid" 2>/dev/null || miss "the client is no longer running"
+    stop_pid "$client_pid"
+    client_pid=
+    stop_pid "$server_pid"
+    server_pid=
+    if [ ${#gaps[@]} -gt 0 ]; then
+        printf '%s\n' "${gaps[@]}" | sort -n | awk -v n="$restarts" -v late="$late" '{ v[NR] = $1 }
+            END { printf "RESTARTS %d of %d back within their delay; server up to subscription: min %d ms, median %d ms, max %d ms\n",
+                  NR - late, n, v[1], v[int((NR + 1) / 2)], v[NR] }'
+    fi
+    if cmp -s "$rooms" "$work/rooms.expected"; then
+        echo "RESTARTS room list unchanged: $(cat "$rooms")"
+    else
+        miss "the room list changed: $(cat "$rooms")"
+    fi
+}
+
+run_fuzz() {
+    echo "== fuzz: $fuzz_seconds s for each target"
+    local missing=()
+    for package in clang libclang-rt-14-dev; do
+        dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
+    done
+    if [ ${#missing[@]} -gt 0 ]; then
+        local as_root=()
+        [ "$(id -u)" -eq 0 ] || as_root=(sudo)
+        DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    fi
+    CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGLIMDECK_FUZZ=ON \
+        -DGLIMDECK_BUILD_TESTS=OFF >/dev/null
+    cmake --build build-fuzz -j"$(nproc)" --target fuzz_messages fuzz_roomfile
+    local target corpus
+    for target in messages roomfile; do
+        corpus=$work/corpus-$target
+        cp -r "fuzz/corpus/$target" "$corpus"
+        if build-fuzz/fuzz/fuzz_$target -max_total_time="$fuzz_seconds" -print_final_stats=1 "$corpus" \
+            >"$work/fuzz-$target.log" 2>&1; then
+            awk -v t="$target" '/stat::number_of_executed_units/ { runs = $2 } /stat::peak_rss_mb/ { rss = $2 }
+                END { printf "FUZZ %s: %d runs, no crash, no sanitizer report, peak memory %d MB\n", t, runs, rss }' \
+                "$work/fuzz-$target.log"
+        else
+            tail -30 "$work/fuzz-$target.log"
+            miss "fuzz_$target found a fault"
+        fi
+    done
+}
+
+build
+run_load
+run_restarts
+run_fuzz
+[ "$failed" -eq 0 ] && echo "All reliability goals met." || echo "Some reliability goals were missed."
+exit "$failed"
