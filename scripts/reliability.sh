@@ -195,15 +195,7 @@ run_restarts() {
 
 run_fuzz() {
     echo "== fuzz: $fuzz_seconds s for each target"
-    local missing=()
-    for package in clang libclang-rt-14-dev; do
-        dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
-    done
-    if [ ${#missing[@]} -gt 0 ]; then
-        local as_root=()
-        [ "$(id -u)" -eq 0 ] || as_root=(sudo)
-        DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
-    fi
+    GLIMDECK_EXTRA_PACKAGES="clang libclang-rt-14-dev" GLIMDECK_DEPS_ONLY=1 scripts/setup.sh
     CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGLIMDECK_FUZZ=ON \
         -DGLIMDECK_BUILD_TESTS=OFF >/dev/null
     cmake --build build-fuzz -j"$(nproc)" --target fuzz_messages fuzz_roomfile

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that are missing, then configures and builds into build/.
 # Extra arguments go to the CMake configure step (e.g. -DGLIMDECK_SERVER_HOST=photos.example.org).
-# With GLIMDECK_DEPS_ONLY=1 it stops after the packages.
+# With GLIMDECK_DEPS_ONLY=1 it stops after the packages; GLIMDECK_EXTRA_PACKAGES adds packages.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -11,6 +11,8 @@ PACKAGES=(
     qt6-httpserver-dev qt6-speech-flite-plugin qt6-l10n-tools libgl-dev
     xvfb xauth trayer x11-utils xdotool imagemagick
 )
+# shellcheck disable=SC2206 # a space-separated list of package names
+PACKAGES+=(${GLIMDECK_EXTRA_PACKAGES:-})
 
 missing=()
 for package in "${PACKAGES[@]}"; do
