@@ -1,8 +1,8 @@
 #include <QDir>
 #include <QFile>
+#include <QHash>
 #include <QImageReader>
 #include <QProcess>
-#include <QHash>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
