@@ -38,11 +38,11 @@ QHttpPart formField(const QByteArray& disposition, const QByteArray& body)
     return part;
 }
 
-double percentileMs(QList<qint64> values, double fraction)
+// values: sorted, ascending
+double percentileMs(const QList<qint64>& values, double fraction)
 {
     if (values.isEmpty())
         return 0;
-    std::sort(values.begin(), values.end());
     const auto index = std::min<qsizetype>(values.size() - 1, qsizetype(fraction * double(values.size())));
     return double(values.at(index)) / 1e6;
 }
@@ -81,7 +81,7 @@ void LoadRun::start()
         listener.socket = new QWebSocket(QString(), QWebSocketProtocol::VersionLatest, this);
         listener.inRoom = i < m_options.clients;
         listener.socket->setSslConfiguration(m_tls);
-        connect(listener.socket, &QWebSocket::connected, this, &LoadRun::onListenerConnected);
+        connect(listener.socket, &QWebSocket::connected, this, [this, i] { onListenerConnected(i); });
         connect(listener.socket, &QWebSocket::disconnected, this, &LoadRun::onListenerDisconnected);
         connect(listener.socket, &QWebSocket::textMessageReceived, this,
                 [this, i](const QString& text) { onListenerMessage(i, text); });
@@ -94,16 +94,14 @@ void LoadRun::start()
     }
 }
 
-void LoadRun::onListenerConnected()
+void LoadRun::onListenerConnected(int index)
 {
-    auto* socket = qobject_cast<QWebSocket*>(sender());
-    const auto it = std::find_if(m_listeners.cbegin(), m_listeners.cend(),
-                                 [socket](const Listener& listener) { return listener.socket == socket; });
+    const Listener& listener = m_listeners.at(index);
     QJsonObject data;
-    data.insert(QStringLiteral("rooms"), QJsonArray{it->inRoom ? m_options.room : m_options.otherRoom});
+    data.insert(QStringLiteral("rooms"), QJsonArray{listener.inRoom ? m_options.room : m_options.otherRoom});
     const QJsonObject message{{QStringLiteral("event"), QStringLiteral("room:changed")},
                               {QStringLiteral("data"), data}};
-    socket->sendTextMessage(QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact)));
+    listener.socket->sendTextMessage(QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact)));
     if (++m_connected < m_listeners.size())
         return;
     qDebug() << "Listeners connected:" << m_connected << "in" << m_clock.elapsed() << "ms";
@@ -284,6 +282,7 @@ void LoadRun::printFigures()
     std::printf("LOAD elapsed %.2f s (first upload to last answer or photo), achieved rate %.1f uploads/s "
                 "(target %d, goal >= %.1f)\n",
                 elapsedS, rate, m_options.rate, 0.95 * m_options.rate);
+    std::sort(m_latenciesNs.begin(), m_latenciesNs.end());
     std::printf("LOAD upload to photo latency: median %.1f ms, p99 %.1f ms, max %.1f ms\n",
                 percentileMs(m_latenciesNs, 0.5), percentileMs(m_latenciesNs, 0.99), percentileMs(m_latenciesNs, 1));
     std::fflush(stdout);

@@ -54,7 +54,7 @@ private:
         int foreign = 0;     // photos of any batch seen by a listener of the other room
     };
 
-    void onListenerConnected();
+    void onListenerConnected(int index);
     void onListenerMessage(int index, const QString& text);
     void onListenerDisconnected();
     void onPacerTick();

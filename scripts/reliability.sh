@@ -83,7 +83,9 @@ start_server() {
     }
 }
 
-rss_kib() {
+# Resident memory of PID, once the last replies and frees have settled.
+settled_rss_kib() {
+    sleep 1
     awk '/^VmRSS:/ { print $2 }' "/proc/$1/status"
 }
 
@@ -99,10 +101,12 @@ run_load() {
     local line before=0 after=0
     while IFS= read -r line <&5; do
         case $line in
-        "PAUSE before" | "PAUSE after")
-            # Let the last replies and frees settle before reading the figure.
-            sleep 1
-            if [ "$line" = "PAUSE before" ]; then before=$(rss_kib "$server_pid"); else after=$(rss_kib "$server_pid"); fi
+        "PAUSE before")
+            before=$(settled_rss_kib "$server_pid")
+            echo >&4
+            ;;
+        "PAUSE after")
+            after=$(settled_rss_kib "$server_pid")
             echo >&4
             ;;
         *) echo "$line" ;;
