@@ -1,5 +1,7 @@
 #include "logcapture.h"
 
+#include <QMutexLocker>
+
 LogCapture* LogCapture::s_current = nullptr;
 
 LogCapture::LogCapture()
@@ -16,15 +18,19 @@ LogCapture::~LogCapture()
 
 void LogCapture::handler(QtMsgType type, const QMessageLogContext& context, const QString& text)
 {
-    if (s_current) {
-        s_current->m_entries.append({type, text});
-        if (s_current->m_previous)
-            s_current->m_previous(type, context, text);
-    }
+    LogCapture* capture = s_current;
+    if (!capture)
+        return;
+    QMutexLocker locker(&capture->m_mutex);
+    capture->m_entries.append({type, text});
+    locker.unlock();
+    if (capture->m_previous)
+        capture->m_previous(type, context, text);
 }
 
 QStringList LogCapture::lines() const
 {
+    const QMutexLocker locker(&m_mutex);
     QStringList result;
     for (const Entry& entry : m_entries)
         result.append(entry.text);
@@ -33,6 +39,7 @@ QStringList LogCapture::lines() const
 
 QStringList LogCapture::lines(QtMsgType type) const
 {
+    const QMutexLocker locker(&m_mutex);
     QStringList result;
     for (const Entry& entry : m_entries) {
         if (entry.type == type)
@@ -48,6 +55,7 @@ int LogCapture::count(const QString& line) const
 
 int LogCapture::countStartingWith(const QString& prefix) const
 {
+    const QMutexLocker locker(&m_mutex);
     int result = 0;
     for (const Entry& entry : m_entries) {
         if (entry.text.startsWith(prefix))
@@ -58,5 +66,6 @@ int LogCapture::countStartingWith(const QString& prefix) const
 
 void LogCapture::clear()
 {
+    const QMutexLocker locker(&m_mutex);
     m_entries.clear();
 }

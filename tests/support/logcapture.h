@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QList>
+#include <QMutex>
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
@@ -30,6 +31,8 @@ private:
     };
     static void handler(QtMsgType type, const QMessageLogContext& context, const QString& text);
 
+    // Qt's worker threads log too.
+    mutable QMutex m_mutex;
     QList<Entry> m_entries;
     QtMessageHandler m_previous;
     static LogCapture* s_current;

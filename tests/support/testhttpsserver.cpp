@@ -44,11 +44,12 @@ QUrl TestHttpsServer::url(const QString& path) const
     return QUrl(QStringLiteral("https://localhost:%1%2").arg(port()).arg(path));
 }
 
-void TestHttpsServer::setResponse(const QString& path, int status, const QByteArray& body)
+void TestHttpsServer::setResponse(const QString& path, int status, const QByteArray& body, int delayMs)
 {
     Response response;
     response.status = status;
     response.body = body;
+    response.delayMs = delayMs;
     setResponse(path, response);
 }
 

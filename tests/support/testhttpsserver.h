@@ -34,7 +34,7 @@ public:
     QUrl url(const QString& path = QString()) const;
 
     void setResponse(const QString& path, const Response& response) { m_responses.insert(path, response); }
-    void setResponse(const QString& path, int status, const QByteArray& body);
+    void setResponse(const QString& path, int status, const QByteArray& body, int delayMs = 0);
     // Every request's path, in arrival order.
     QStringList requestedPaths() const { return m_requests; }
     QList<QByteArray> requestHeaders() const { return m_headers; }
