@@ -1,6 +1,6 @@
-#include "largebuffers.h"
 #include "net/endpoints.h"
 #include "photobench.h"
+#include "process/largebuffers.h"
 #include "testcertificates.h"
 #include "testhttpsserver.h"
 

@@ -1,10 +1,10 @@
 #include "glimdeck.h"
 
 #include "core/session.h"
-#include "largebuffers.h"
 #include "net/endpoints.h"
 #include "net/servertrust.h"
 #include "net/websocketclient.h"
+#include "process/largebuffers.h"
 #include "settings/settings.h"
 #include "tray/traymanager.h"
 

@@ -1,6 +1,6 @@
 #include "glimdeck.h"
-#include "largebuffers.h"
-#include "logfile.h"
+#include "process/largebuffers.h"
+#include "process/logfile.h"
 
 #include <QApplication>
 #include <QDebug>
@@ -27,7 +27,6 @@ int main(int argc, char* argv[])
 {
     releaseLargeBuffersToSystem();
     QApplication application(argc, argv);
-    LogFile::install(appDataPath(QCoreApplication::applicationName() + QStringLiteral(".log")));
 
     // A second instance would show every photo twice and race the first on the room list.
     // A lock left by a crashed instance is stale as soon as its process is gone.
@@ -37,6 +36,8 @@ int main(int argc, char* argv[])
         qWarning() << "Glim-deck est déjà lancé, cette instance s'arrête.";
         return 2;
     }
+    // Only now: a second start must not rotate or write into the running instance's log.
+    const LogFile logFile(appDataPath(QCoreApplication::applicationName() + QStringLiteral(".log")));
 
     if (!QSystemTrayIcon::isSystemTrayAvailable()) {
         qWarning() << "No system tray available, exiting.";

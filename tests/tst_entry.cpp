@@ -1,12 +1,17 @@
-#include "logfile.h"
+#include "logcapture.h"
+#include "process/logfile.h"
+#include "testsupport.h"
 
 #include <QDir>
 #include <QFile>
 #include <QProcess>
-#include <QProcessEnvironment>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+
+namespace {
+const char* const NEEDS_DISPLAY = "needs a display with a notification area (the test script provides one)";
+} // namespace
 
 // The real executable as a user starts it: its exit without a notification area, its log file,
 // and the guard against a second instance.
@@ -15,13 +20,106 @@ class TestEntry : public QObject
     Q_OBJECT
 
 private slots:
-    void endsWithoutNotificationAreaAndLogsToFile();
-    void logFileIsKeptToOneMebibyte();
-    void unopenableLogCostsOnlyTheFile();
-    void logFileRotatesWhileWriting();
-    void runsAndConnectsWithNotificationArea();
-    void secondInstanceEndsAtOnce();
-    void lockOfAKilledInstanceIsRecovered();
+    void endsWithoutNotificationAreaAndKeepsTheLogSmall()
+    {
+        Home home;
+        QDir().mkpath(QFileInfo(home.logPath()).path());
+        const QByteArray full(LogFile::MAX_SIZE, 'a');
+        for (const QString& path : {home.logPath(), home.logPath() + QStringLiteral(".1")}) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(path.endsWith(QLatin1String(".1")) ? QByteArray("older") : full);
+        }
+        QProcess program;
+        start(program, home, QStringLiteral("offscreen"));
+        QVERIFY(program.waitForFinished(20000));
+        const QString errors = QString::fromUtf8(program.readAllStandardError());
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QVERIFY(program.exitCode() != 0);
+        QVERIFY2(errors.split(QLatin1Char('\n')).contains(QStringLiteral("No system tray available, exiting.")),
+                 qPrintable(errors));
+        QVERIFY2(!errors.contains(QStringLiteral("Connecting to")), qPrintable(errors));
+
+        // The full log moved aside, the older one dropped, and the line in a fresh file.
+        QCOMPARE(readFile(home.logPath() + QStringLiteral(".1")), full);
+        const QString logged = QString::fromUtf8(readFile(home.logPath()));
+        const QRegularExpression line(
+            QStringLiteral(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} No system tray available, exiting\.\n$)"));
+        QVERIFY2(line.match(logged).hasMatch(), qPrintable(logged));
+    }
+
+    void unopenableLogCostsOnlyTheFile()
+    {
+        Home home;
+        QVERIFY(QDir().mkpath(home.logPath())); // a folder where the file should be
+        QProcess program;
+        start(program, home, QStringLiteral("offscreen"));
+        QVERIFY(program.waitForFinished(20000));
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QVERIFY(program.readAllStandardError().contains("No system tray available, exiting."));
+    }
+
+    void logFileRotatesWhileWritingAndLetsGoWhenGone()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("logs/test.log"));
+        LogCapture before;
+        {
+            const LogFile logFile(path, 100);
+            for (int i = 0; i < 10; ++i)
+                qDebug() << "ligne" << i;
+        }
+        qDebug() << "après";
+        const QByteArray current = readFile(path);
+        const QByteArray previous = readFile(path + QStringLiteral(".1"));
+        QVERIFY(current.endsWith("ligne 9\n"));
+        QVERIFY(!previous.isEmpty());
+        QVERIFY(previous.size() < 100 + 40);
+        QVERIFY(!current.contains("ligne 0\n"));
+        // The handler that was there before has every line, the last one too.
+        QCOMPARE(before.lines().size(), 11);
+        QCOMPARE(before.lines().last(), QStringLiteral("après"));
+    }
+
+    void secondInstanceEndsAtOnceAndLeavesTheLogAlone()
+    {
+        if (qEnvironmentVariableIsEmpty("DISPLAY"))
+            QSKIP(NEEDS_DISPLAY);
+        Home home;
+        QProcess first;
+        startRunning(first, home);
+
+        QProcess second;
+        start(second, home, QStringLiteral("xcb"));
+        QVERIFY(second.waitForFinished(10000));
+        const QString errors = QString::fromUtf8(second.readAllStandardError());
+        QVERIFY(second.exitCode() != 0);
+        QVERIFY2(errors.contains(QStringLiteral("Glim-deck est déjà lancé, cette instance s'arrête.")),
+                 qPrintable(errors));
+        QVERIFY2(!errors.contains(QStringLiteral("Connecting to")), qPrintable(errors));
+        const QByteArray logged = readFile(home.logPath());
+        QVERIFY2(logged.contains("Connecting to") && !logged.contains("déjà lancé"), logged.constData());
+        QCOMPARE(first.state(), QProcess::Running);
+        first.terminate();
+        QVERIFY(first.waitForFinished(10000));
+    }
+
+    void lockOfAKilledInstanceIsRecovered()
+    {
+        if (qEnvironmentVariableIsEmpty("DISPLAY"))
+            QSKIP(NEEDS_DISPLAY);
+        Home home;
+        QProcess crashed;
+        startRunning(crashed, home);
+        crashed.kill();
+        QVERIFY(crashed.waitForFinished(10000));
+        QVERIFY(QFile::exists(home.dir.filePath(QStringLiteral("glimdeck.lock"))));
+
+        QProcess next;
+        startRunning(next, home);
+        next.terminate();
+        QVERIFY(next.waitForFinished(10000));
+    }
 
 private:
     struct Home
@@ -29,164 +127,35 @@ private:
         QTemporaryDir dir;
         QString logPath() const { return dir.filePath(QStringLiteral("data/glimdeck/glimdeck.log")); }
     };
-    static void start(QProcess& program, const Home& home, const QString& platform);
-    static QString waitForRunning(QProcess& program);
-    static QByteArray readFile(const QString& path);
-    static void requireDisplay();
-};
 
-void TestEntry::start(QProcess& program, const Home& home, const QString& platform)
-{
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), platform);
-    environment.insert(QStringLiteral("XDG_DATA_HOME"), home.dir.filePath(QStringLiteral("data")));
-    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home.dir.filePath(QStringLiteral("config")));
-    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), home.dir.path());
-    environment.insert(QStringLiteral("QT_FORCE_STDERR_LOGGING"), QStringLiteral("1"));
-    program.setProcessEnvironment(environment);
-    program.start(QStringLiteral(GLIMDECK_EXECUTABLE), QStringList());
-    QVERIFY(program.waitForStarted(10000));
-}
-
-QString TestEntry::waitForRunning(QProcess& program)
-{
-    QString errors;
-    for (int i = 0; i < 200 && !errors.contains(QStringLiteral("Connecting to \"wss://")); ++i) {
-        program.waitForReadyRead(100);
-        errors += QString::fromUtf8(program.readAllStandardError());
+    static void start(QProcess& program, const Home& home, const QString& platform)
+    {
+        program.setProcessEnvironment(TestSupport::childEnvironment(home.dir.path(), platform));
+        program.start(QStringLiteral(GLIMDECK_EXECUTABLE), QStringList());
+        QVERIFY(program.waitForStarted(10000));
     }
-    return errors;
-}
 
-QByteArray TestEntry::readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
+    // Started in the notification area, it goes on to open the server connection.
+    static void startRunning(QProcess& program, const Home& home)
+    {
+        start(program, home, QStringLiteral("xcb"));
+        QString errors;
+        const bool connecting = QTest::qWaitFor(
+            [&] {
+                errors += QString::fromUtf8(program.readAllStandardError());
+                return errors.contains(QStringLiteral("Connecting to \"wss://"));
+            },
+            20000);
+        QVERIFY2(connecting, qPrintable(errors));
+        QCOMPARE(program.state(), QProcess::Running);
+    }
 
-void TestEntry::requireDisplay()
-{
-    if (qEnvironmentVariableIsEmpty("DISPLAY"))
-        QSKIP("needs a display with a notification area (the test script provides one)");
-}
-
-void TestEntry::endsWithoutNotificationAreaAndLogsToFile()
-{
-    Home home;
-    QProcess program;
-    start(program, home, QStringLiteral("offscreen"));
-    QVERIFY(program.waitForFinished(20000));
-    const QString errors = QString::fromUtf8(program.readAllStandardError());
-    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
-    QVERIFY(program.exitCode() != 0);
-    QVERIFY2(errors.split(QLatin1Char('\n')).contains(QStringLiteral("No system tray available, exiting.")),
-             qPrintable(errors));
-    QVERIFY2(!errors.contains(QStringLiteral("Connecting to")), qPrintable(errors));
-
-    const QString logged = QString::fromUtf8(readFile(home.logPath()));
-    const QRegularExpression line(
-        QStringLiteral(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} No system tray available, exiting\.$)"),
-        QRegularExpression::MultilineOption);
-    QVERIFY2(line.match(logged).hasMatch(), qPrintable(logged));
-}
-
-void TestEntry::logFileIsKeptToOneMebibyte()
-{
-    Home home;
-    QDir().mkpath(QFileInfo(home.logPath()).path());
-    const QByteArray full(LogFile::MAX_SIZE, 'a');
-    for (const QString& path : {home.logPath(), home.logPath() + QStringLiteral(".1")}) {
+    static QByteArray readFile(const QString& path)
+    {
         QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(path.endsWith(QLatin1String(".1")) ? QByteArray("older") : full);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
-    QProcess program;
-    start(program, home, QStringLiteral("offscreen"));
-    QVERIFY(program.waitForFinished(20000));
-    QCOMPARE(readFile(home.logPath() + QStringLiteral(".1")), full);
-    const QByteArray fresh = readFile(home.logPath());
-    QVERIFY(fresh.endsWith(" No system tray available, exiting.\n"));
-    QVERIFY(fresh.size() < 200);
-}
-
-void TestEntry::unopenableLogCostsOnlyTheFile()
-{
-    Home home;
-    QVERIFY(QDir().mkpath(home.logPath())); // a folder where the file should be
-    QProcess program;
-    start(program, home, QStringLiteral("offscreen"));
-    QVERIFY(program.waitForFinished(20000));
-    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
-    QVERIFY(program.readAllStandardError().contains("No system tray available, exiting."));
-}
-
-void TestEntry::logFileRotatesWhileWriting()
-{
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("logs/test.log"));
-    LogFile::install(path, 100);
-    for (int i = 0; i < 10; ++i)
-        qDebug() << "ligne" << i;
-    LogFile::uninstall();
-    const QByteArray current = readFile(path);
-    const QByteArray previous = readFile(path + QStringLiteral(".1"));
-    QVERIFY(current.endsWith("ligne 9\n"));
-    QVERIFY(!previous.isEmpty());
-    QVERIFY(previous.size() < 100 + 40);
-    QVERIFY(!current.contains("ligne 0\n"));
-}
-
-void TestEntry::runsAndConnectsWithNotificationArea()
-{
-    requireDisplay();
-    Home home;
-    QProcess program;
-    start(program, home, QStringLiteral("xcb"));
-    const QString errors = waitForRunning(program);
-    QVERIFY2(errors.contains(QStringLiteral("Connecting to \"wss://")), qPrintable(errors));
-    QCOMPARE(program.state(), QProcess::Running);
-    program.terminate();
-    QVERIFY(program.waitForFinished(10000));
-}
-
-void TestEntry::secondInstanceEndsAtOnce()
-{
-    requireDisplay();
-    Home home;
-    QProcess first;
-    start(first, home, QStringLiteral("xcb"));
-    QVERIFY(waitForRunning(first).contains(QStringLiteral("Connecting to")));
-
-    QProcess second;
-    start(second, home, QStringLiteral("xcb"));
-    QVERIFY(second.waitForFinished(10000));
-    const QString errors = QString::fromUtf8(second.readAllStandardError());
-    QVERIFY(second.exitCode() != 0);
-    QVERIFY2(errors.contains(QStringLiteral("Glim-deck est déjà lancé, cette instance s'arrête.")), qPrintable(errors));
-    QVERIFY2(!errors.contains(QStringLiteral("Connecting to")), qPrintable(errors));
-    QCOMPARE(first.state(), QProcess::Running);
-    first.terminate();
-    QVERIFY(first.waitForFinished(10000));
-}
-
-void TestEntry::lockOfAKilledInstanceIsRecovered()
-{
-    requireDisplay();
-    Home home;
-    QProcess crashed;
-    start(crashed, home, QStringLiteral("xcb"));
-    QVERIFY(waitForRunning(crashed).contains(QStringLiteral("Connecting to")));
-    crashed.kill();
-    QVERIFY(crashed.waitForFinished(10000));
-    QVERIFY(QFile::exists(home.dir.filePath(QStringLiteral("glimdeck.lock"))));
-
-    QProcess next;
-    start(next, home, QStringLiteral("xcb"));
-    QVERIFY(waitForRunning(next).contains(QStringLiteral("Connecting to")));
-    QCOMPARE(next.state(), QProcess::Running);
-    next.terminate();
-    QVERIFY(next.waitForFinished(10000));
-}
+};
 
 QTEST_GUILESS_MAIN(TestEntry)
 #include "tst_entry.moc"

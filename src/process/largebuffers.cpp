@@ -1,4 +1,4 @@
-#include "largebuffers.h"
+#include "process/largebuffers.h"
 
 #include <QtGlobal>
 

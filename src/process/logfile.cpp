@@ -1,48 +1,31 @@
-#include "logfile.h"
+#include "process/logfile.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QMutexLocker>
 
-#include <memory>
-
-namespace {
-
-std::unique_ptr<LogFile>& current()
-{
-    static std::unique_ptr<LogFile> logFile;
-    return logFile;
-}
-
-} // namespace
+std::atomic<LogFile*> LogFile::s_current{nullptr};
 
 LogFile::LogFile(const QString& path, qint64 maxSize)
     : m_file(path)
     , m_maxSize(maxSize)
 {
-}
-
-void LogFile::install(const QString& path, qint64 maxSize)
-{
-    uninstall();
     QDir().mkpath(QFileInfo(path).path());
-    current().reset(new LogFile(path, maxSize));
-    current()->openOrRotate();
-    current()->m_previous = qInstallMessageHandler(&LogFile::handle);
+    openOrRotate();
+    s_current = this;
+    m_previous = qInstallMessageHandler(&LogFile::handle);
 }
 
-void LogFile::uninstall()
+LogFile::~LogFile()
 {
-    if (current()) {
-        qInstallMessageHandler(current()->m_previous);
-        current().reset();
-    }
+    qInstallMessageHandler(m_previous);
+    s_current = nullptr;
 }
 
 void LogFile::handle(QtMsgType type, const QMessageLogContext& context, const QString& message)
 {
-    LogFile* logFile = current().get();
+    LogFile* logFile = s_current;
     if (!logFile)
         return;
     if (logFile->m_previous)

@@ -4,7 +4,6 @@
 #include "settings/roomlistfile.h"
 #include "ui_settings.h"
 
-#include <QFile>
 #include <QHBoxLayout>
 #include <QJsonArray>
 #include <QLabel>
@@ -13,9 +12,8 @@
 Settings::Settings(WebSocketClient* client, QWidget* parent)
     : QWidget(parent)
     , m_ui(new Ui::Settings)
-    , m_rooms(new QStringList)
     , m_webSocketClient(client)
-    , m_roomsFile(new QFile(RoomListFile::path()))
+    , m_roomsFile(RoomListFile::path())
 {
     m_ui->setupUi(this);
     connect(m_ui->validateButton, &QPushButton::clicked, this, &Settings::addRoom);
@@ -23,38 +21,34 @@ Settings::Settings(WebSocketClient* client, QWidget* parent)
     // A user opening the window means to type a group ID.
     m_ui->textInput->setFocus();
 
-    const RoomListFile::Load loaded = RoomListFile::load(*m_roomsFile);
+    const RoomListFile::Load loaded = RoomListFile::load(m_roomsFile);
     m_backupPending = loaded.outcome == RoomListFile::Outcome::Damaged;
     if (loaded.outcome != RoomListFile::Outcome::Loaded)
         return;
     for (const QJsonValue& room : loaded.rooms) {
         if (room.isString())
-            m_rooms->append(room.toString());
+            m_rooms.append(room.toString());
     }
     refreshRooms();
 }
 
-Settings::~Settings()
-{
-    delete m_roomsFile;
-    delete m_rooms;
-    delete m_ui;
-}
+// Here, where the form's type is complete.
+Settings::~Settings() = default;
 
 void Settings::addRoom()
 {
     const QString room = m_ui->textInput->text();
     m_ui->textInput->clear();
-    if (room.isEmpty() || m_rooms->contains(room))
+    if (room.isEmpty() || m_rooms.contains(room))
         return;
-    m_rooms->append(room);
+    m_rooms.append(room);
     refreshRooms();
     saveRooms();
 }
 
 void Settings::removeRoom(QString room)
 {
-    m_rooms->removeAll(room);
+    m_rooms.removeAll(room);
     refreshRooms();
     saveRooms();
 }
@@ -62,7 +56,7 @@ void Settings::removeRoom(QString room)
 void Settings::refreshRooms()
 {
     clearLayout(m_ui->verticalLayout);
-    for (const QString& room : std::as_const(*m_rooms)) {
+    for (const QString& room : std::as_const(m_rooms)) {
         auto* row = new QHBoxLayout;
         auto* label = new QLabel(room);
         label->setStyleSheet(QStringLiteral("padding: 5px; border-bottom: 2px solid #4D4D4D;"));
@@ -77,13 +71,13 @@ void Settings::refreshRooms()
 
 void Settings::saveRooms()
 {
-    const QJsonArray rooms = QJsonArray::fromStringList(*m_rooms);
+    const QJsonArray rooms = QJsonArray::fromStringList(m_rooms);
     m_webSocketClient->sendRooms(rooms);
     if (m_backupPending) {
-        RoomListFile::keepBackup(*m_roomsFile);
+        RoomListFile::keepBackup(m_roomsFile);
         m_backupPending = false;
     }
-    RoomListFile::save(*m_roomsFile, rooms);
+    RoomListFile::save(m_roomsFile, rooms);
 }
 
 void Settings::clearLayout(QLayout* layout)

@@ -1,10 +1,12 @@
 #pragma once
 
+#include <QFile>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
 
-class QFile;
+#include <memory>
+
 class QLayout;
 class WebSocketClient;
 
@@ -30,10 +32,10 @@ private:
     void saveRooms();
     void clearLayout(QLayout* layout);
 
-    Ui::Settings* m_ui;
-    QStringList* m_rooms;
+    std::unique_ptr<Ui::Settings> m_ui;
+    QStringList m_rooms;
     WebSocketClient* m_webSocketClient;
-    QFile* m_roomsFile;
+    QFile m_roomsFile;
     // The file failed to load: its bytes are kept aside before the first save replaces them.
     bool m_backupPending = false;
 };

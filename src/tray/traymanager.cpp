@@ -57,14 +57,30 @@ TrayManager::TrayManager(bool ttsEnabled, const QString& usersUrl, QObject* pare
 
     m_networkManager = new QNetworkAccessManager(this);
     connect(m_networkManager, &QNetworkAccessManager::finished, this, &TrayManager::onClientCountReply);
+    createIcon();
+    m_trayMenu = new QMenu();
+    const PlainEntries plain = createEntries();
+    fillMenu(plain);
+    connectEntries(plain);
 
+    // After the connections on purpose: a mark that changes runs its handler, so an existing
+    // log-on entry is pointed at this executable again.
+    m_autostartAction->setChecked(isAutostartEnabled());
+    m_ttsAction->setChecked(ttsEnabled);
+
+    m_trayIcon->show();
+}
+
+void TrayManager::createIcon()
+{
     const QIcon icon(CONNECTED_ICON);
     if (icon.isNull())
         qWarning() << "Icon not found, tray icon may not appear.";
     m_trayIcon = new QSystemTrayIcon(icon, this);
+}
 
-    m_trayMenu = new QMenu();
-
+TrayManager::PlainEntries TrayManager::createEntries()
+{
     auto* sendImagesAction = new QAction(tr("Envoyer des images"), this);
     m_autostartAction = new QAction(tr("Lancer au démarrage"), this);
     m_autostartAction->setCheckable(true);
@@ -73,29 +89,29 @@ TrayManager::TrayManager(bool ttsEnabled, const QString& usersUrl, QObject* pare
     m_clientCountAction = new QAction(tr("Clients connectés : —"), this);
     m_clientCountAction->setEnabled(false);
     auto* quitAction = new QAction(tr("Quitter"), this);
+    return {sendImagesAction, quitAction};
+}
 
-    m_trayMenu->addAction(sendImagesAction);
+void TrayManager::fillMenu(const PlainEntries& plain)
+{
+    m_trayMenu->addAction(plain.sendImages);
     m_trayMenu->addAction(m_autostartAction);
     m_trayMenu->addAction(m_ttsAction);
     m_trayMenu->addSeparator();
     m_trayMenu->addAction(m_clientCountAction);
     m_trayMenu->addSeparator();
-    m_trayMenu->addAction(quitAction);
+    m_trayMenu->addAction(plain.quit);
     m_trayIcon->setContextMenu(m_trayMenu);
+}
 
+void TrayManager::connectEntries(const PlainEntries& plain)
+{
     connect(m_trayIcon, &QSystemTrayIcon::activated, this, &TrayManager::onActivated);
     connect(m_autostartAction, &QAction::toggled, this, &TrayManager::onToggleAutostart);
     connect(m_ttsAction, &QAction::toggled, this, &TrayManager::onToggleTTS);
-    connect(sendImagesAction, &QAction::triggered, this, &TrayManager::onSendImages);
-    connect(quitAction, &QAction::triggered, QCoreApplication::instance(), &QCoreApplication::quit);
+    connect(plain.sendImages, &QAction::triggered, this, &TrayManager::onSendImages);
+    connect(plain.quit, &QAction::triggered, QCoreApplication::instance(), &QCoreApplication::quit);
     connect(m_trayMenu, &QMenu::aboutToShow, this, &TrayManager::refreshClientCount);
-
-    // After the connections on purpose: a mark that changes runs its handler, so an existing
-    // log-on entry is pointed at this executable again.
-    m_autostartAction->setChecked(isAutostartEnabled());
-    m_ttsAction->setChecked(ttsEnabled);
-
-    m_trayIcon->show();
 }
 
 TrayManager::~TrayManager()

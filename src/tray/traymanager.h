@@ -42,6 +42,17 @@ public slots:
     void setConnected(bool connected);
 
 private:
+    // The entries that no field holds; they are needed only until they are wired.
+    struct PlainEntries
+    {
+        QAction* sendImages;
+        QAction* quit;
+    };
+    void createIcon();
+    PlainEntries createEntries();
+    void fillMenu(const PlainEntries& plain);
+    void connectEntries(const PlainEntries& plain);
+
     bool isAutostartEnabled() const;
     bool enableAutostart();
     bool disableAutostart();
