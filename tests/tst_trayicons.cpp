@@ -12,37 +12,31 @@ class TestTrayIcons : public QObject
     Q_OBJECT
 
 private slots:
-    void sharpOnDoubledScreen_data();
-    void sharpOnDoubledScreen();
+    void sharpOnDoubledScreen_data()
+    {
+        QTest::addColumn<bool>("connected");
+        QTest::addColumn<QString>("file");
+        QTest::newRow("connected") << true << QStringLiteral(":/icons/data/icons/icon@2x.png");
+        QTest::newRow("disconnected") << false << QStringLiteral(":/icons/data/icons/icon-red@2x.png");
+    }
+
+    void sharpOnDoubledScreen()
+    {
+        if (!QSystemTrayIcon::isSystemTrayAvailable())
+            QSKIP("needs a notification area (the test script runs trayer under Xvfb)");
+        QFETCH(bool, connected);
+        QFETCH(QString, file);
+        QCOMPARE(qApp->devicePixelRatio(), 2.0);
+        TrayManager tray(false, nullptr);
+        tray.setConnected(connected);
+        const QIcon icon = tray.findChild<QSystemTrayIcon*>()->icon();
+        QVERIFY(icon.availableSizes().contains(QSize(44, 44)));
+        const QImage shown = icon.pixmap(QSize(22, 22), 2.0).toImage();
+        QCOMPARE(shown.size(), QSize(44, 44));
+        QCOMPARE(shown.convertToFormat(QImage::Format_ARGB32_Premultiplied),
+                 QImage(file).convertToFormat(QImage::Format_ARGB32_Premultiplied));
+    }
 };
-
-void TestTrayIcons::sharpOnDoubledScreen_data()
-{
-    QTest::addColumn<bool>("connected");
-    QTest::addColumn<QString>("file");
-    QTest::newRow("connected") << true << QStringLiteral(":/icons/data/icons/icon@2x.png");
-    QTest::newRow("disconnected") << false << QStringLiteral(":/icons/data/icons/icon-red@2x.png");
-}
-
-void TestTrayIcons::sharpOnDoubledScreen()
-{
-    if (!QSystemTrayIcon::isSystemTrayAvailable())
-        QSKIP("needs a notification area (the test script runs trayer under Xvfb)");
-    QFETCH(bool, connected);
-    QFETCH(QString, file);
-    QCOMPARE(qApp->devicePixelRatio(), 2.0);
-
-    TrayManager tray(false, nullptr);
-    tray.setConnected(connected);
-    const QIcon icon = tray.findChild<QSystemTrayIcon*>()->icon();
-    QVERIFY(icon.availableSizes().contains(QSize(44, 44)));
-    const QPixmap shown = icon.pixmap(QSize(22, 22), 2.0);
-    QCOMPARE(shown.size(), QSize(44, 44));
-    const QImage drawn(file);
-    QCOMPARE(drawn.size(), QSize(44, 44));
-    QCOMPARE(shown.toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied),
-             drawn.convertToFormat(QImage::Format_ARGB32_Premultiplied));
-}
 
 int main(int argc, char* argv[])
 {
