@@ -195,32 +195,29 @@ void TestServerMessages::broadcasts_data()
     QTest::addColumn<QString>("imageUrl"); // empty: no photo
     QTest::addColumn<QString>("message");
     QTest::addColumn<QString>("warning");
+    const auto row = [](const char* name, const QString& text, const QString& imageUrl, const QString& message = {},
+                        const QString& warning = {}) { QTest::newRow(name) << text << imageUrl << message << warning; };
+    const auto photo = [](const char* data) {
+        return QStringLiteral(R"({"event":"photo:broadcast","data":%1})").arg(QLatin1String(data));
+    };
     const QString invalid = QStringLiteral("Message JSON invalide.");
-    QTest::newRow("photo") << R"({"event":"photo:broadcast","data":{"image":"/i/a.png","message":"Salut"}})"
-                           << HTTPS_BASE_URL + "/i/a.png"
-                           << "Salut" << QString();
-    QTest::newRow("extra members") << R"({"x":1,"event":"photo:broadcast","data":{"image":"/b","message":"m","y":2}})"
-                                   << HTTPS_BASE_URL + "/b"
-                                   << "m" << QString();
-    QTest::newRow("no data") << R"({"event":"photo:broadcast"})" << HTTPS_BASE_URL << QString() << QString();
-    QTest::newRow("wrong types") << R"({"event":"photo:broadcast","data":{"image":5,"message":[]}})" << HTTPS_BASE_URL
-                                 << QString() << QString();
-    QTest::newRow("query and fragment stay on host") << R"({"event":"photo:broadcast","data":{"image":"/a.png?x=1#f"}})"
-                                                     << HTTPS_BASE_URL + "/a.png?x=1#f" << QString() << QString();
-    QTest::newRow("other event") << R"({"event":"room:changed","data":{}})" << QString() << QString() << QString();
-    QTest::newRow("event in other case") << R"({"event":"Photo:Broadcast","data":{"image":"/a"}})" << QString()
-                                         << QString() << QString();
-    QTest::newRow("top-level array") << "[1,2]" << QString() << QString() << invalid;
-    QTest::newRow("empty text") << "" << QString() << QString() << invalid;
-    QTest::newRow("truncated object") << R"({"event":"photo:broadcast")" << QString() << QString() << invalid;
     const QString refused = QStringLiteral("Image refusée, adresse hors du serveur : \"%1\"");
-    QTest::newRow("user info moves host")
-        << R"({"event":"photo:broadcast","data":{"image":"@evil.example/x.png"}})" << QString() << QString()
-        << refused.arg(HTTPS_BASE_URL + "@evil.example/x.png");
-    QTest::newRow("longer host name") << R"({"event":"photo:broadcast","data":{"image":".evil.example/x.png"}})"
-                                      << QString() << QString() << refused.arg(HTTPS_BASE_URL + ".evil.example/x.png");
-    QTest::newRow("other port") << R"({"event":"photo:broadcast","data":{"image":"0/x.png"}})" << QString() << QString()
-                                << refused.arg(HTTPS_BASE_URL + "0/x.png");
+    row("photo", photo(R"({"image":"/i/a.png","message":"Salut"})"), HTTPS_BASE_URL + "/i/a.png", "Salut");
+    row("extra members", R"({"x":1,"event":"photo:broadcast","data":{"image":"/b","message":"m","y":2}})",
+        HTTPS_BASE_URL + "/b", "m");
+    row("no data", R"({"event":"photo:broadcast"})", HTTPS_BASE_URL);
+    row("wrong types", photo(R"({"image":5,"message":[]})"), HTTPS_BASE_URL);
+    row("query and fragment stay on host", photo(R"({"image":"/a.png?x=1#f"})"), HTTPS_BASE_URL + "/a.png?x=1#f");
+    row("other event", R"({"event":"room:changed","data":{}})", {});
+    row("event in other case", R"({"event":"Photo:Broadcast","data":{"image":"/a"}})", {});
+    row("top-level array", "[1,2]", {}, {}, invalid);
+    row("empty text", "", {}, {}, invalid);
+    row("truncated object", R"({"event":"photo:broadcast")", {}, {}, invalid);
+    row("user info moves host", photo(R"({"image":"@evil.example/x.png"})"), {}, {},
+        refused.arg(HTTPS_BASE_URL + "@evil.example/x.png"));
+    row("longer host name", photo(R"({"image":".evil.example/x.png"})"), {}, {},
+        refused.arg(HTTPS_BASE_URL + ".evil.example/x.png"));
+    row("other port", photo(R"({"image":"0/x.png"})"), {}, {}, refused.arg(HTTPS_BASE_URL + "0/x.png"));
 }
 
 void TestServerMessages::broadcasts()
