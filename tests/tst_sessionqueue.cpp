@@ -89,19 +89,6 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(shownNow(), 0, 10000);
     }
 
-    void speechSwitchTakesEffectAtSessionStart()
-    {
-        LogCapture log;
-        GlimDeck glimDeck;
-        for (const char* path : {"/1", "/2", "/3", "/4"})
-            handle(glimDeck, QString::fromLatin1(path));
-        QVERIFY(QMetaObject::invokeMethod(&glimDeck, "setIsTTSEnabled", Q_ARG(bool, true)));
-        QCOMPARE(log.countStartingWith(QStringLiteral("Nombre de voix precis :")), 0);
-        // Only the waiting photo's session is created after the switch, and it alone builds an engine.
-        QTRY_COMPARE_WITH_TIMEOUT(m_server->requestedPaths().size(), 4, 10000);
-        QCOMPARE(log.countStartingWith(QStringLiteral("Nombre de voix precis :")), 1);
-    }
-
 private:
     void handle(GlimDeck& glimDeck, const QString& path)
     {
