@@ -193,7 +193,6 @@ private slots:
         window.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&window));
         QCOMPARE(QApplication::focusWidget(), window.findChild<QLineEdit*>(QStringLiteral("textInput")));
-        QCOMPARE(window.windowTitle(), QStringLiteral("Glim-deck"));
     }
 
     void coordinatorTogglesTheWindow()
