@@ -4,7 +4,11 @@
 # Usage: make-certs.sh DIR [DAYS]
 # The demo server and the tests use it; nothing it makes is meant for a real deployment.
 set -euo pipefail
-dir=${1:?usage: make-certs.sh DIR [DAYS]}
+if [ $# -lt 1 ] || [ $# -gt 2 ] || [ "$1" = -h ] || [ "$1" = --help ]; then
+    echo "usage: scripts/make-certs.sh DIR [DAYS]   (writes DIR/ca.pem, ca.key, server.pem, server.key)" >&2
+    exit 2
+fi
+dir=$1
 days=${2:-825}
 mkdir -p "$dir"
 cd "$dir"

@@ -1,12 +1,16 @@
 #include "glimdeck.h"
 #include "process/largebuffers.h"
 #include "process/logfile.h"
+#include "serverconfig.h"
 
 #include <QApplication>
 #include <QDebug>
 #include <QLockFile>
 #include <QStandardPaths>
 #include <QSystemTrayIcon>
+
+#include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -21,10 +25,28 @@ QString lockPath()
            + QCoreApplication::applicationName() + QStringLiteral(".lock");
 }
 
+// Answered before the application object exists, since that needs a display.
+bool helpRequested(int argc, char* argv[])
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0)
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
 {
+    if (helpRequested(argc, argv)) {
+        std::fputs("Usage: glimdeck\n"
+                   "Shows the photos sent to your rooms full-screen, from the notification area.\n"
+                   "Server: wss://" GLIMDECK_SERVER_HOST_LITERAL " (chosen when the program was built).\n"
+                   "Rooms are chosen in the window that a click on the tray icon opens.\n",
+                   stdout);
+        return 0;
+    }
     releaseLargeBuffersToSystem();
     QApplication application(argc, argv);
 

@@ -1,3 +1,4 @@
+#include "net/endpoints.h"
 #include "net/servertrust.h"
 
 #include <QBuffer>
@@ -60,6 +61,8 @@ void TestEndToEnd::initTestCase()
     m_certs = QStringLiteral(GLIMDECK_TEST_CERTS);
     if (m_certs.isEmpty() || !QFile::exists(m_certs + QStringLiteral("/server.key")))
         QSKIP("needs a build configured with GLIMDECK_SERVER_CA from scripts/make-certs.sh (the test script does)");
+    if (!SERVER_HOST.startsWith(QStringLiteral("localhost:")))
+        QSKIP("needs a build for localhost:PORT (the test script makes one)");
     QFile authority(m_certs + QStringLiteral("/ca.pem"));
     QVERIFY(authority.open(QIODevice::ReadOnly));
     ServerTrust::install(authority.readAll());
@@ -90,13 +93,14 @@ void TestEndToEnd::startServer()
 {
     m_server.start(QStringLiteral(GLIMDECK_SERVER_EXECUTABLE),
                    {QStringLiteral("--cert"), m_certs + QStringLiteral("/server.pem"), QStringLiteral("--key"),
-                    m_certs + QStringLiteral("/server.key"), QStringLiteral("--port"), QStringLiteral("8443"),
-                    QStringLiteral("--storage"), m_home->filePath(QStringLiteral("storage"))});
+                    m_certs + QStringLiteral("/server.key"), QStringLiteral("--port"),
+                    QString::number(QUrl(HTTPS_BASE_URL).port()), QStringLiteral("--storage"),
+                    m_home->filePath(QStringLiteral("storage"))});
     QVERIFY(m_server.waitForStarted(10000));
     // Listening once /users answers.
     QTRY_VERIFY_WITH_TIMEOUT(
         [this] {
-            QNetworkReply* reply = m_network.get(QNetworkRequest(QUrl(QStringLiteral("https://localhost:8443/users"))));
+            QNetworkReply* reply = m_network.get(QNetworkRequest(QUrl(USERS_URL)));
             QSignalSpy finished(reply, &QNetworkReply::finished);
             finished.wait(2000);
             reply->deleteLater();
@@ -168,7 +172,7 @@ int TestEndToEnd::upload(const QString& room, const QColor& colour, const QStrin
     field("form-data; name=\"room\"", room.toUtf8(), QByteArray());
     field("form-data; name=\"message\"", message.toUtf8(), QByteArray());
     field("form-data; name=\"picture\"; filename=\"photo.png\"", png, "image/png");
-    QNetworkReply* reply = m_network.post(QNetworkRequest(QUrl(QStringLiteral("https://localhost:8443/upload"))), form);
+    QNetworkReply* reply = m_network.post(QNetworkRequest(QUrl(HTTPS_BASE_URL + QStringLiteral("/upload"))), form);
     form->setParent(reply);
     QSignalSpy finished(reply, &QNetworkReply::finished);
     finished.wait(10000);
