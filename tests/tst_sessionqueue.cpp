@@ -5,9 +5,11 @@
 #include "testcertificates.h"
 #include "testhttpsserver.h"
 #include "testsupport.h"
+#include "tray/traymanager.h"
 
 #include <QApplication>
 #include <QSet>
+#include <QSystemTrayIcon>
 #include <QTest>
 
 // The coordinator's queue, fed as the server connection feeds it, with real sessions
@@ -87,6 +89,22 @@ private slots:
         QVERIFY(QTest::qWaitFor([&] { return shownNow() > 0 && seen.size() == 5; }, 20000));
         QCOMPARE(most, 3);
         QTRY_COMPARE_WITH_TIMEOUT(shownNow(), 0, 10000);
+    }
+
+    // Without a notification area (this offscreen platform) the tray stays inert and harmless.
+    void trayInertWithoutNotificationArea()
+    {
+        LogCapture log;
+        auto* tray = new TrayManager(false, m_server->url(QStringLiteral("/users")).toString(), nullptr);
+        QCOMPARE(log.lines(QtWarningMsg), QStringList{"System tray not available on this platform."});
+        QVERIFY(!tray->findChild<QSystemTrayIcon*>());
+        tray->setConnected(true);
+        tray->show();
+        QVERIFY(QMetaObject::invokeMethod(tray, "refreshClientCount"));
+        QTest::qWait(200); // no request goes out
+        delete tray;
+        QCOMPARE(m_server->requestedPaths(), QStringList());
+        QCOMPARE(log.lines(QtWarningMsg).size(), 1);
     }
 
 private:
