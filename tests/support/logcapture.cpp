@@ -63,9 +63,3 @@ int LogCapture::countStartingWith(const QString& prefix) const
     }
     return result;
 }
-
-void LogCapture::clear()
-{
-    const QMutexLocker locker(&m_mutex);
-    m_entries.clear();
-}

@@ -21,7 +21,6 @@ public:
     int count(const QString& line) const;
     bool contains(const QString& line) const { return count(line) > 0; }
     int countStartingWith(const QString& prefix) const;
-    void clear();
 
 private:
     struct Entry

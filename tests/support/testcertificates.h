@@ -13,7 +13,6 @@ public:
     static TestCertificates& instance();
 
     bool isValid() const { return m_valid; }
-    QString directory() const { return m_dir.path(); }
     QByteArray authorityPem() const;
     QString authorityPath() const;
 

@@ -76,8 +76,6 @@ void TestHttpsServer::onReadyRead(QSslSocket* socket)
     const QList<QByteArray> requestLine = head.left(head.indexOf("\r\n")).split(' ');
     const QString path = requestLine.size() > 1 ? QString::fromUtf8(requestLine.at(1)) : QString();
     m_requests.append(path);
-    m_headers.append(head);
-    emit requestReceived(path);
 
     Response response;
     response.status = 404;

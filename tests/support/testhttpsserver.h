@@ -37,10 +37,6 @@ public:
     void setResponse(const QString& path, int status, const QByteArray& body, int delayMs = 0);
     // Every request's path, in arrival order.
     QStringList requestedPaths() const { return m_requests; }
-    QList<QByteArray> requestHeaders() const { return m_headers; }
-
-signals:
-    void requestReceived(const QString& path);
 
 private:
     void onPendingConnection();
@@ -51,7 +47,6 @@ private:
     QSslServer m_server;
     QHash<QString, Response> m_responses;
     QStringList m_requests;
-    QList<QByteArray> m_headers;
 };
 
 Q_DECLARE_METATYPE(TestHttpsServer::Response)

@@ -43,16 +43,12 @@ void TestWebSocketServer::onNewConnection()
         client->setParent(this);
         m_clients.append(client);
         ++m_accepted;
-        connect(client, &QWebSocket::textMessageReceived, this, [this](const QString& message) {
-            m_received.append(message);
-            emit messageReceived(message);
-        });
+        connect(client, &QWebSocket::textMessageReceived, this,
+                [this](const QString& message) { m_received.append(message); });
         connect(client, &QWebSocket::disconnected, this, [this, client] {
             m_clients.removeAll(client);
             client->deleteLater();
-            emit clientDisconnected();
         });
-        emit clientConnected();
     }
 }
 

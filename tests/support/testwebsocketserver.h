@@ -41,11 +41,6 @@ public:
     void dropConnections();
     void closeConnections(QWebSocketProtocol::CloseCode code, const QString& reason);
 
-signals:
-    void clientConnected();
-    void clientDisconnected();
-    void messageReceived(const QString& message);
-
 private:
     void onNewConnection();
 
