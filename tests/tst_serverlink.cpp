@@ -251,6 +251,7 @@ private slots:
         QFETCH(QString, sent);
         QFETCH(QStringList, rows);
         QFETCH(bool, damaged);
+        QFETCH(QStringList, whereAndWhat); // where a parse error lies and what is around it
         if (!content.isNull())
             writeFile(content);
         LogCapture log;
@@ -259,6 +260,9 @@ private slots:
         QCOMPARE(m_server->receivedMessages(), sent.isEmpty() ? QStringList() : QStringList{subscription(sent)});
         const QStringList debug = log.lines(QtDebugMsg).filter(QRegularExpression(QStringLiteral("^Erreur|^Extrait")));
         QCOMPARE(debug.size(), damaged && !content.startsWith('{') ? 3 : 0);
+        QVERIFY(debug.isEmpty() || debug.first().startsWith(QStringLiteral("Erreur de parsing JSON : \"")));
+        if (!whereAndWhat.isEmpty())
+            QCOMPARE(debug.mid(1), whereAndWhat);
         QCOMPARE(log.lines(QtWarningMsg), QStringList());
 
         Settings window(m_client);
@@ -275,33 +279,6 @@ private slots:
     void sendRoomsIsCompactAndDroppedWhileDown();
     void broadcasts_data();
     void broadcasts();
-
-    void parseErrorExtract_data()
-    {
-        QTest::addColumn<QByteArray>("content");
-        QTest::addColumn<int>("offset");
-        QTest::addColumn<QByteArray>("extract");
-        // The parser reports the missing end one past the last byte.
-        QTest::newRow("breaks off after the fourth byte") << QByteArray("[\"ab") << 5 << QByteArray("[\"ab");
-        const QByteArray hundred = "[1," + QByteArray(21, ' ') + "]" + QByteArray(75, ' ');
-        QTest::newRow("offset 25 of 100 bytes") << hundred << 25 << hundred.mid(15, 20);
-    }
-
-    void parseErrorExtract()
-    {
-        QFETCH(QByteArray, content);
-        QFETCH(int, offset);
-        QFETCH(QByteArray, extract);
-        LogCapture log;
-        QVERIFY(!RoomListFile::parse(content));
-        const QStringList lines = log.lines(QtDebugMsg);
-        QCOMPARE(lines.size(), 3);
-        QVERIFY(lines.at(0).startsWith(QStringLiteral("Erreur de parsing JSON : \"")));
-        QCOMPARE(lines.at(1), QStringLiteral("Erreur à l'offset (position) : %1").arg(offset));
-        QString quoted;
-        QDebug(&quoted) << extract;
-        QCOMPARE(lines.at(2), QStringLiteral("Extrait proche de l'erreur : ") + quoted.trimmed());
-    }
 
 private:
     void connectClient()
@@ -321,17 +298,31 @@ void TestServerLink::fileAtConnectionAndInWindow_data()
     QTest::addColumn<QString>("sent");       // empty: nothing
     QTest::addColumn<QStringList>("rows");
     QTest::addColumn<bool>("damaged");
+    QTest::addColumn<QStringList>("whereAndWhat");
+    const auto error = [](int offset, const QByteArray& extract) {
+        QString quoted;
+        QDebug(&quoted) << extract;
+        return QStringList{QStringLiteral("Erreur à l'offset (position) : %1").arg(offset),
+                           QStringLiteral("Extrait proche de l'erreur : ") + quoted.trimmed()};
+    };
+    const QByteArray hundred = "[1," + QByteArray(21, ' ') + "]" + QByteArray(75, ' ');
     const QString order = R"(["zeta","alpha","zeta"])", mixed = R"(["b",1,{"x":2},null,["n"],true,"a"])";
-    QTest::newRow("no file") << QByteArray() << QString() << QStringList() << false;
-    QTest::newRow("empty array") << QByteArray("[]") << "[]" << QStringList() << false;
-    QTest::newRow("file order, twice too")
-        << QByteArray("[\"zeta\", \"alpha\", \"zeta\"]") << order << QStringList{"zeta", "alpha", "zeta"} << false;
-    QTest::newRow("strings among other types") << mixed.toUtf8() << mixed << QStringList{"b", "a"} << false;
-    QTest::newRow("object instead of array") << QByteArray("{\"rooms\":[\"a\"]}") << QString() << QStringList() << true;
+    QTest::newRow("no file") << QByteArray() << QString() << QStringList() << false << QStringList();
+    QTest::newRow("empty array") << QByteArray("[]") << "[]" << QStringList() << false << QStringList();
+    QTest::newRow("file order, twice too") << QByteArray("[\"zeta\", \"alpha\", \"zeta\"]") << order
+                                           << QStringList{"zeta", "alpha", "zeta"} << false << QStringList();
+    QTest::newRow("strings among other types")
+        << mixed.toUtf8() << mixed << QStringList{"b", "a"} << false << QStringList();
+    QTest::newRow("object instead of array")
+        << QByteArray("{\"rooms\":[\"a\"]}") << QString() << QStringList() << true << QStringList();
     // The framework's parser takes only an object or an array at the top.
-    QTest::newRow("bare value") << QByteArray("\"a\"") << QString() << QStringList() << true;
-    QTest::newRow("parse error") << QByteArray("[\"abc\",") << QString() << QStringList() << true;
-    QTest::newRow("empty file") << QByteArray("") << QString() << QStringList() << true;
+    QTest::newRow("bare value") << QByteArray("\"a\"") << QString() << QStringList() << true << QStringList();
+    // The parser reports the missing end one past the last byte.
+    QTest::newRow("breaks off after the fourth byte")
+        << QByteArray("[\"ab") << QString() << QStringList() << true << error(5, "[\"ab");
+    QTest::newRow("error at 25 of 100 bytes")
+        << hundred << QString() << QStringList() << true << error(25, hundred.mid(15, 20));
+    QTest::newRow("empty file") << QByteArray("") << QString() << QStringList() << true << QStringList();
 }
 
 // A list sent while the connection is down is lost; each new connection reads the file again.
