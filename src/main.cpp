@@ -1,6 +1,7 @@
 #include "glimdeck.h"
 #include "largebuffers.h"
 #include "logfile.h"
+#include "net/systemproxy.h"
 
 #include <QApplication>
 #include <QDebug>
@@ -44,6 +45,7 @@ int main(int argc, char* argv[])
     }
     QGuiApplication::setQuitOnLastWindowClosed(false);
 
+    SystemProxy::install();
     GlimDeck glimDeck;
     const int result = QApplication::exec();
     return result;

@@ -43,6 +43,8 @@ WebSocketClient::WebSocketClient(const QUrl& url, int timeDivisor, QObject* pare
     , m_timeDivisor(std::max(1, timeDivisor))
 {
     qRegisterMetaType<QAbstractSocket::SocketError>();
+    m_webSocket.setMaxAllowedIncomingFrameSize(MAX_INCOMING_MESSAGE_BYTES);
+    m_webSocket.setMaxAllowedIncomingMessageSize(MAX_INCOMING_MESSAGE_BYTES);
     connectSocket();
 
     m_reconnectTimer->setSingleShot(true);
@@ -99,6 +101,8 @@ void WebSocketClient::onConnected()
 
 void WebSocketClient::onDisconnected()
 {
+    if (m_webSocket.closeCode() == QWebSocketProtocol::CloseCodeTooMuchData)
+        qWarning() << "Message du serveur refusé : plus de 1 Mio.";
     qWarning() << "Déconnecté du serveur WebSocket. Raison:" << m_webSocket.closeReason();
     emit disconnected();
     m_pingTimer->stop();
@@ -119,6 +123,30 @@ void WebSocketClient::attemptReconnect()
 {
     qDebug() << "Tentative de reconnexion...";
     m_webSocket.open(m_url);
+}
+
+void WebSocketClient::onNetworkBack()
+{
+    recheck("Réseau rétabli :");
+}
+
+void WebSocketClient::onResumed()
+{
+    recheck("Sortie de veille :");
+}
+
+void WebSocketClient::recheck(const char* event)
+{
+    if (m_webSocket.state() == QAbstractSocket::ConnectedState) {
+        qDebug() << event << "vérification de la connexion.";
+        sendPing();
+        return;
+    }
+    // Opening again replaces an attempt still under way, which may hang on a route now gone.
+    qDebug() << event << "reconnexion immédiate.";
+    m_reconnectTimer->stop();
+    m_reconnectAttempts = 0;
+    attemptReconnect();
 }
 
 void WebSocketClient::sendPing()
