@@ -1,8 +1,13 @@
+#include "core/filedownloader.h"
 #include "glimdeck.h"
 #include "logcapture.h"
 #include "net/endpoints.h"
+#include "net/systemproxy.h"
+#include "net/websocketclient.h"
+#include "silentproxy.h"
 #include "testcertificates.h"
 #include "testhttpsserver.h"
+#include "testwebsocketserver.h"
 #include "tray/autostartentry.h"
 #include "tray/traymanager.h"
 
@@ -12,9 +17,10 @@
 #include <QDir>
 #include <QFile>
 #include <QMenu>
+#include <QNetworkProxy>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
-#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -38,6 +44,9 @@ private slots:
     void counter_data();
     void counter();
     void counterRepliesOutOfOrder();
+    void proxyChoice_data();
+    void proxyChoice();
+    void everythingGoesThroughTheNamedProxy();
     void autostartEntry();
     void autostartFailureDoesNotLoop();
     void runValue_data();
@@ -187,14 +196,10 @@ void TestTrayManager::counter()
     QFETCH(QByteArray, body);
     QFETCH(QString, text);
     QFETCH(QString, warning);
-    QString url = m_server.url(QStringLiteral("/users")).toString();
-    if (status == 0) {
-        QTcpServer probe;
-        probe.listen(QHostAddress::LocalHost, 0);
-        url = QStringLiteral("https://localhost:%1/users").arg(probe.serverPort());
-    } else {
-        m_server.setResponse(QStringLiteral("/users"), status, body);
-    }
+    // Nothing listens on port 1 of loopback.
+    const QString url =
+        status == 0 ? QStringLiteral("https://127.0.0.1:1/users") : m_server.url(QStringLiteral("/users")).toString();
+    m_server.setResponse(QStringLiteral("/users"), status, body);
     LogCapture log;
     TrayManager tray(false, url, nullptr);
     QAction* count = entry(tray, QStringLiteral("Clients"));
@@ -224,6 +229,96 @@ void TestTrayManager::counterRepliesOutOfOrder()
     // The first request's reply comes last and has the last word.
     QTRY_COMPARE_WITH_TIMEOUT(count->text(), QStringLiteral("Clients connectés : 1"), 5000);
     QCOMPARE(m_server.requestedPaths().count(QStringLiteral("/slow")), 2);
+}
+
+void TestTrayManager::proxyChoice_data()
+{
+    QTest::addColumn<QByteArray>("variable");
+    QTest::addColumn<QByteArray>("value");
+    QTest::addColumn<QByteArray>("noProxy");
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<QString>("tag");
+    QTest::addColumn<bool>("proxied");
+    const QByteArray proxy = "http://proxy.example:3128";
+    QTest::newRow("https_proxy") << QByteArray("https_proxy") << proxy << QByteArray() << "photos.example"
+                                 << "https" << true;
+    QTest::newRow("HTTPS_PROXY") << QByteArray("HTTPS_PROXY") << proxy << QByteArray() << "photos.example"
+                                 << "https" << true;
+    QTest::newRow("without scheme") << QByteArray("https_proxy") << QByteArray("proxy.example:3128") << QByteArray()
+                                    << "photos.example"
+                                    << "https" << true;
+    QTest::newRow("WebSocket tagged wss") << QByteArray("https_proxy") << proxy << QByteArray() << "photos.example"
+                                          << "wss" << true;
+    QTest::newRow("no_proxy names the host")
+        << QByteArray("https_proxy") << proxy << QByteArray("example.org, .photos.example") << "photos.example"
+        << "https" << false;
+    QTest::newRow("no_proxy names its domain")
+        << QByteArray("https_proxy") << proxy << QByteArray("example") << "photos.example"
+        << "https" << false;
+    QTest::newRow("no_proxy names a longer name")
+        << QByteArray("https_proxy") << proxy << QByteArray("hotos.example") << "photos.example"
+        << "https" << true;
+    QTest::newRow("no_proxy names a subnet")
+        << QByteArray("https_proxy") << proxy << QByteArray("10.0.0.0/8") << "10.1.2.3"
+        << "https" << false;
+    QTest::newRow("no_proxy is *") << QByteArray("https_proxy") << proxy << QByteArray("*") << "photos.example"
+                                   << "https" << false;
+    QTest::newRow("none named") << QByteArray("https_proxy") << QByteArray() << QByteArray() << "photos.example"
+                                << "https" << false;
+}
+
+void TestTrayManager::proxyChoice()
+{
+    QFETCH(QByteArray, variable);
+    QFETCH(QByteArray, value);
+    QFETCH(QByteArray, noProxy);
+    QFETCH(QString, host);
+    QFETCH(QString, tag);
+    QFETCH(bool, proxied);
+    qputenv(variable, value);
+    qputenv("no_proxy", noProxy);
+    const auto restore = qScopeGuard([&] {
+        qunsetenv(variable);
+        qunsetenv("no_proxy");
+    });
+    SystemProxy factory;
+    // Asked as the WebSocket asks: a TCP socket with its scheme as tag.
+    const QList<QNetworkProxy> proxies =
+        factory.queryProxy(QNetworkProxyQuery(host, 443, tag, QNetworkProxyQuery::TcpSocket));
+    QCOMPARE(proxies.size(), 1);
+    QCOMPARE(proxies.first().type(), proxied ? QNetworkProxy::HttpProxy : QNetworkProxy::NoProxy);
+    if (proxied)
+        QCOMPARE(proxies.first().hostName() + QLatin1Char(':') + QString::number(proxies.first().port()),
+                 QStringLiteral("proxy.example:3128"));
+}
+
+void TestTrayManager::everythingGoesThroughTheNamedProxy()
+{
+    SilentProxy proxy;
+    QVERIFY(proxy.listen());
+    TestWebSocketServer webSocketServer;
+    QVERIFY(webSocketServer.listen());
+    m_server.setResponse(QStringLiteral("/photo.png"), 200, "picture");
+    m_server.setResponse(QStringLiteral("/users"), 200, "42");
+    qputenv("https_proxy", "http://127.0.0.1:" + QByteArray::number(proxy.port()));
+    SystemProxy::install();
+    const auto restore = qScopeGuard([] {
+        qunsetenv("https_proxy");
+        QNetworkProxyFactory::setApplicationProxyFactory(nullptr);
+    });
+    // Qt never proxies a loopback name: the servers go by a name that only the proxy resolves.
+    const QString ws = QStringLiteral("glimdeck.test:%1").arg(webSocketServer.port());
+    const QString https = QStringLiteral("glimdeck.test:%1").arg(m_server.port());
+
+    WebSocketClient client(QUrl(QStringLiteral("wss://") + ws), nullptr);
+    QVERIFY(QSignalSpy(&client, &WebSocketClient::connected).wait(5000));
+    FileDownloader picture(QUrl(QStringLiteral("https://%1/photo.png").arg(https)), nullptr);
+    QVERIFY(QSignalSpy(&picture, &FileDownloader::downloaded).wait(5000));
+    QCOMPARE(picture.downloadedData(), QByteArray("picture"));
+    TrayManager tray(false, QStringLiteral("https://%1/users").arg(https), nullptr);
+    emit tray.findChild<QSystemTrayIcon*>()->contextMenu()->aboutToShow();
+    QTRY_COMPARE(entry(tray, QStringLiteral("Clients"))->text(), QStringLiteral("Clients connectés : 42"));
+    QCOMPARE(proxy.tunnels(), (QStringList{ws, https, https}));
 }
 
 void TestTrayManager::autostartEntry()
