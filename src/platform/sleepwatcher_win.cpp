@@ -22,7 +22,7 @@ struct SleepWatcher::Platform : public QAbstractNativeEventFilter
     {
         Q_UNUSED(result);
         const MSG* msg = static_cast<const MSG*>(message);
-        if (eventType == "windows_generic_MSG" && msg->hwnd == HWND(m_window.winId())
+        if (eventType == "windows_generic_MSG" && msg->hwnd == reinterpret_cast<HWND>(m_window.winId())
             && msg->message == WM_POWERBROADCAST && msg->wParam == PBT_APMRESUMEAUTOMATIC)
             QMetaObject::invokeMethod(
                 m_watcher, [watcher = m_watcher] { emit watcher->resumed(); }, Qt::QueuedConnection);
