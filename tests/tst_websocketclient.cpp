@@ -313,6 +313,9 @@ void TestWebSocketClient::oversizedMessageIsRefused()
     QCOMPARE(delaysLogged(log), QStringList{"1000 ms (tentative 1 )"});
     QVERIFY(link.connected->wait(5000));
     QCOMPARE(imageSpy.size(), 1);
+    link.server.dropConnections();
+    QVERIFY(link.disconnected->wait(5000));
+    QCOMPARE(log.count(QStringLiteral("Message du serveur refusé : plus de 1 Mio.")), 1);
 }
 
 void TestWebSocketClient::networkBackEndsTheBackOff()

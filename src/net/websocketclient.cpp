@@ -83,6 +83,7 @@ void WebSocketClient::connectSocket()
             &WebSocketClient::onError);
 #endif
     connect(&m_webSocket, &QWebSocket::pong, this, &WebSocketClient::onPong);
+    connect(&m_webSocket, &QWebSocket::aboutToClose, this, &WebSocketClient::onAboutToClose);
 }
 
 int WebSocketClient::scaled(int intervalMs) const
@@ -101,8 +102,6 @@ void WebSocketClient::onConnected()
 
 void WebSocketClient::onDisconnected()
 {
-    if (m_webSocket.closeCode() == QWebSocketProtocol::CloseCodeTooMuchData)
-        qWarning() << "Message du serveur refusé : plus de 1 Mio.";
     qWarning() << "Déconnecté du serveur WebSocket. Raison:" << m_webSocket.closeReason();
     emit disconnected();
     m_pingTimer->stop();
@@ -117,6 +116,15 @@ void WebSocketClient::onDisconnected()
     ++m_reconnectAttempts;
     qDebug() << "Tentative de reconnexion dans" << delayMs << "ms (tentative" << m_reconnectAttempts << ")";
     m_reconnectTimer->start(scaled(delayMs));
+}
+
+// The socket keeps the last close code through later connections and failed attempts, and
+// reports the end of its transport too; the code is fresh only while a connection is closing.
+void WebSocketClient::onAboutToClose()
+{
+    if (m_webSocket.state() == QAbstractSocket::ConnectedState
+        && m_webSocket.closeCode() == QWebSocketProtocol::CloseCodeTooMuchData)
+        qWarning() << "Message du serveur refusé : plus de 1 Mio.";
 }
 
 void WebSocketClient::attemptReconnect()

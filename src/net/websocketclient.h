@@ -55,6 +55,7 @@ private:
 
     void connectSocket();
     void recheck(const char* event);
+    void onAboutToClose();
     void sendSavedRooms();
     int scaled(int intervalMs) const;
 
