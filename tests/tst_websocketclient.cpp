@@ -203,8 +203,6 @@ void TestWebSocketClient::backOff_data()
     QTest::newRow("4") << 4 << 8000;
     QTest::newRow("5") << 5 << 16000;
     QTest::newRow("6") << 6 << 30000;
-    QTest::newRow("7") << 7 << 30000;
-    QTest::newRow("59") << 59 << 30000;
     QTest::newRow("60") << 60 << 30000;
 }
 
