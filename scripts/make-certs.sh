@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Creates a local certificate authority and a certificate for localhost signed by it:
+# Creates a local certificate authority and a certificate for localhost signed by it (also named
+# glimdeck.test, a name the tests reach only through their proxy):
 #   DIR/ca.pem DIR/ca.key DIR/server.pem DIR/server.key
 # Usage: make-certs.sh DIR [DAYS]
 # The demo server and the tests use it; nothing it makes is meant for a real deployment.
@@ -20,7 +21,7 @@ cat > server.ext <<'EXT'
 basicConstraints=CA:FALSE
 keyUsage=critical,digitalSignature,keyEncipherment
 extendedKeyUsage=serverAuth
-subjectAltName=DNS:localhost,IP:127.0.0.1,IP:::1
+subjectAltName=DNS:localhost,IP:127.0.0.1,IP:::1,DNS:glimdeck.test
 EXT
 openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days "$days" -sha256 \
     -extfile server.ext -out server.pem 2>/dev/null

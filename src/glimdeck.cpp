@@ -4,6 +4,8 @@
 #include "net/endpoints.h"
 #include "net/servertrust.h"
 #include "net/websocketclient.h"
+#include "platform/networkwatcher.h"
+#include "platform/sleepwatcher.h"
 #include "process/largebuffers.h"
 #include "settings/settings.h"
 #include "tray/traymanager.h"
@@ -25,6 +27,11 @@ GlimDeck::GlimDeck()
             Qt::QueuedConnection);
     connect(m_trayManager, &TrayManager::ttsStatusChanged, this, &GlimDeck::setIsTTSEnabled);
     connect(m_trayManager, &TrayManager::displayWindow, this, &GlimDeck::displaySettings);
+
+    // After a network change or a sleep the connection is checked at once, not at the next
+    // ping or reconnection delay.
+    connect(new NetworkWatcher(this), &NetworkWatcher::networkBack, m_webSocketClient, &WebSocketClient::onNetworkBack);
+    connect(new SleepWatcher(this), &SleepWatcher::resumed, m_webSocketClient, &WebSocketClient::onResumed);
 }
 
 GlimDeck::~GlimDeck() = default;

@@ -1,4 +1,5 @@
 #include "glimdeck.h"
+#include "net/systemproxy.h"
 #include "process/largebuffers.h"
 #include "process/logfile.h"
 #include "serverconfig.h"
@@ -67,6 +68,7 @@ int main(int argc, char* argv[])
     }
     QGuiApplication::setQuitOnLastWindowClosed(false);
 
+    SystemProxy::install();
     GlimDeck glimDeck;
     const int result = QApplication::exec();
     return result;

@@ -166,7 +166,7 @@ void TestInstall::authorityHoldsForItsHostOnly()
                     + arguments,
                 &exitCode);
         QVERIFY2(exitCode == 0, output.constData());
-        QFile bundle(build + QStringLiteral("/src/generated/servercabundle.cpp"));
+        QFile bundle(build + QStringLiteral("/src/net/generated/servercabundle.cpp"));
         QVERIFY(bundle.open(QIODevice::ReadOnly));
         QVERIFY2(bundle.readAll().contains("'\\x2d'") == embedded, qPrintable(arguments.join(QLatin1Char(' '))));
     }

@@ -1,9 +1,14 @@
+#include "core/filedownloader.h"
 #include "glimdeck.h"
 #include "logcapture.h"
 #include "net/endpoints.h"
+#include "net/systemproxy.h"
+#include "net/websocketclient.h"
+#include "silentproxy.h"
 #include "testcertificates.h"
 #include "testhttpsserver.h"
 #include "testsupport.h"
+#include "testwebsocketserver.h"
 #include "tray/autostartentry.h"
 #include "tray/traymanager.h"
 
@@ -14,6 +19,8 @@
 #include <QDir>
 #include <QFile>
 #include <QMenu>
+#include <QNetworkProxy>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
@@ -139,6 +146,86 @@ private slots:
         QTRY_COMPARE(entry(tray, "Clients")->text(), QStringLiteral("Clients connectés : 2"));
         // The first request's reply comes last and has the last word.
         QTRY_COMPARE_WITH_TIMEOUT(entry(tray, "Clients")->text(), QStringLiteral("Clients connectés : 1"), 5000);
+    }
+
+    void proxyChoice_data()
+    {
+        QTest::addColumn<QByteArray>("variable");
+        QTest::addColumn<QByteArray>("value");
+        QTest::addColumn<QByteArray>("noProxy");
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<QString>("tag");
+        QTest::addColumn<bool>("proxied");
+        const QByteArray https = "https_proxy";
+        const QByteArray proxy = "http://proxy.example:3128";
+        const QString host = QStringLiteral("photos.example");
+        QTest::newRow("https_proxy") << https << proxy << QByteArray() << host << "https" << true;
+        QTest::newRow("HTTPS_PROXY") << QByteArray("HTTPS_PROXY") << proxy << QByteArray() << host << "https" << true;
+        QTest::newRow("no scheme") << https << QByteArray("proxy.example:3128") << QByteArray() << host << "https"
+                                   << true;
+        QTest::newRow("WebSocket tagged wss") << https << proxy << QByteArray() << host << "wss" << true;
+        QTest::newRow("no_proxy: the host")
+            << https << proxy << QByteArray("a.org, .photos.example") << host << "https" << false;
+        QTest::newRow("no_proxy: its domain") << https << proxy << QByteArray("example") << host << "https" << false;
+        QTest::newRow("no_proxy: longer name")
+            << https << proxy << QByteArray("hotos.example") << host << "https" << true;
+        QTest::newRow("no_proxy: subnet") << https << proxy << QByteArray("10.0.0.0/8") << "10.1.2.3"
+                                          << "https" << false;
+        QTest::newRow("no_proxy: *") << https << proxy << QByteArray("*") << host << "https" << false;
+        QTest::newRow("none named") << https << QByteArray() << QByteArray() << host << "https" << false;
+    }
+
+    void proxyChoice()
+    {
+        QFETCH(QByteArray, variable);
+        QFETCH(QByteArray, value);
+        QFETCH(QByteArray, noProxy);
+        QFETCH(QString, host);
+        QFETCH(QString, tag);
+        QFETCH(bool, proxied);
+        qputenv(variable, value);
+        qputenv("no_proxy", noProxy);
+        const auto restore = qScopeGuard([&] {
+            qunsetenv(variable);
+            qunsetenv("no_proxy");
+        });
+        // Asked as the WebSocket asks: a TCP socket with its scheme as tag.
+        const QList<QNetworkProxy> proxies =
+            SystemProxy().queryProxy(QNetworkProxyQuery(host, 443, tag, QNetworkProxyQuery::TcpSocket));
+        QCOMPARE(proxies.size(), 1);
+        QCOMPARE(proxies.first().type(), proxied ? QNetworkProxy::HttpProxy : QNetworkProxy::NoProxy);
+        if (proxied)
+            QCOMPARE(proxies.first().hostName() + QLatin1Char(':') + QString::number(proxies.first().port()),
+                     QStringLiteral("proxy.example:3128"));
+    }
+
+    void everythingGoesThroughTheNamedProxy()
+    {
+        SilentProxy proxy;
+        QVERIFY(proxy.listen());
+        TestWebSocketServer webSocketServer;
+        QVERIFY(webSocketServer.listen());
+        m_server.setResponse(QStringLiteral("/photo.png"), 200, "picture");
+        m_server.setResponse(QStringLiteral("/users"), 200, "42");
+        qputenv("https_proxy", "http://127.0.0.1:" + QByteArray::number(proxy.port()));
+        SystemProxy::install();
+        const auto restore = qScopeGuard([] {
+            qunsetenv("https_proxy");
+            QNetworkProxyFactory::setApplicationProxyFactory(nullptr);
+        });
+        // Qt never proxies a loopback name: the servers go by a name that only the proxy resolves.
+        const QString ws = QStringLiteral("glimdeck.test:%1").arg(webSocketServer.port());
+        const QString https = QStringLiteral("glimdeck.test:%1").arg(m_server.port());
+
+        WebSocketClient client(QUrl(QStringLiteral("wss://") + ws), nullptr);
+        QVERIFY(QSignalSpy(&client, &WebSocketClient::connected).wait(5000));
+        FileDownloader picture(QUrl(QStringLiteral("https://%1/photo.png").arg(https)), nullptr);
+        QVERIFY(QSignalSpy(&picture, &FileDownloader::downloaded).wait(5000));
+        QCOMPARE(picture.downloadedData(), QByteArray("picture"));
+        TrayManager tray(false, QStringLiteral("https://%1/users").arg(https), nullptr);
+        emit tray.findChild<QSystemTrayIcon*>()->contextMenu()->aboutToShow();
+        QTRY_COMPARE(entry(tray, "Clients")->text(), QStringLiteral("Clients connectés : 42"));
+        QCOMPARE(proxy.tunnels(), (QStringList{ws, https, https}));
     }
 
     void autostart_data()

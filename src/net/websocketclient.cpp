@@ -43,6 +43,8 @@ WebSocketClient::WebSocketClient(const QUrl& url, int timeDivisor, QObject* pare
     , m_timeDivisor(std::max(1, timeDivisor))
 {
     qRegisterMetaType<QAbstractSocket::SocketError>();
+    m_webSocket.setMaxAllowedIncomingFrameSize(MAX_INCOMING_MESSAGE_BYTES);
+    m_webSocket.setMaxAllowedIncomingMessageSize(MAX_INCOMING_MESSAGE_BYTES);
     connectSocket();
 
     m_reconnectTimer->setSingleShot(true);
@@ -81,6 +83,7 @@ void WebSocketClient::connectSocket()
             &WebSocketClient::onError);
 #endif
     connect(&m_webSocket, &QWebSocket::pong, this, &WebSocketClient::onPong);
+    connect(&m_webSocket, &QWebSocket::aboutToClose, this, &WebSocketClient::onAboutToClose);
 }
 
 int WebSocketClient::scaled(int intervalMs) const
@@ -115,10 +118,43 @@ void WebSocketClient::onDisconnected()
     m_reconnectTimer->start(scaled(delayMs));
 }
 
+// The socket keeps the last close code through later connections and failed attempts, and
+// reports the end of its transport too; the code is fresh only while a connection is closing.
+void WebSocketClient::onAboutToClose()
+{
+    if (m_webSocket.state() == QAbstractSocket::ConnectedState
+        && m_webSocket.closeCode() == QWebSocketProtocol::CloseCodeTooMuchData)
+        qWarning() << "Message du serveur refusé : plus de 1 Mio.";
+}
+
 void WebSocketClient::attemptReconnect()
 {
     qDebug() << "Tentative de reconnexion...";
     m_webSocket.open(m_url);
+}
+
+void WebSocketClient::onNetworkBack()
+{
+    recheck("Réseau rétabli :");
+}
+
+void WebSocketClient::onResumed()
+{
+    recheck("Sortie de veille :");
+}
+
+void WebSocketClient::recheck(const char* event)
+{
+    if (m_webSocket.state() == QAbstractSocket::ConnectedState) {
+        qDebug() << event << "vérification de la connexion.";
+        sendPing();
+        return;
+    }
+    // Opening again replaces an attempt still under way, which may hang on a route now gone.
+    qDebug() << event << "reconnexion immédiate.";
+    m_reconnectTimer->stop();
+    m_reconnectAttempts = 0;
+    attemptReconnect();
 }
 
 void WebSocketClient::sendPing()

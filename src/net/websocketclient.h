@@ -38,13 +38,24 @@ private slots:
     void onPongTimeout();
     void onError(QAbstractSocket::SocketError error);
 
+public slots:
+    // The system reports the network reachable again, or a resume from sleep. A connection that
+    // may have died unseen is pinged now; a client waiting or given up tries again at once, as
+    // if freshly started.
+    void onNetworkBack();
+    void onResumed();
+
 private:
     static constexpr int PING_INTERVAL_MS = 15000;
     static constexpr int PONG_TIMEOUT_MS = 3000;
     static constexpr int RECONNECT_BASE_DELAY_MS = 1000;
     static constexpr int RECONNECT_MAX_DELAY_MS = 30000;
+    // A broadcast is a few hundred bytes; anything this large is refused before it is held whole.
+    static constexpr qint64 MAX_INCOMING_MESSAGE_BYTES = 1024 * 1024;
 
     void connectSocket();
+    void recheck(const char* event);
+    void onAboutToClose();
     void sendSavedRooms();
     int scaled(int intervalMs) const;
 

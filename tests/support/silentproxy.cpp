@@ -3,6 +3,13 @@
 #include <QHostAddress>
 #include <QTcpSocket>
 
+namespace {
+
+const char* const SILENT = "silent";
+const char* const REQUEST = "request";
+
+} // namespace
+
 SilentProxy::SilentProxy(quint16 targetPort, QObject* parent)
     : QObject(parent)
     , m_targetPort(targetPort)
@@ -15,20 +22,54 @@ bool SilentProxy::listen()
     return m_server.listen(QHostAddress::LocalHost, 0);
 }
 
+void SilentProxy::silenceOpenLinks()
+{
+    // Accepted sockets are the server's children, and each one's upstream is its child.
+    for (QTcpSocket* socket : m_server.findChildren<QTcpSocket*>())
+        socket->setProperty(SILENT, true);
+}
+
 void SilentProxy::onNewConnection()
 {
     while (QTcpSocket* client = m_server.nextPendingConnection()) {
-        auto* upstream = new QTcpSocket(client);
-        const auto forward = [this](QTcpSocket* from, QTcpSocket* to) {
-            const QByteArray bytes = from->readAll();
-            if (!m_silent)
-                to->write(bytes);
-        };
-        connect(client, &QTcpSocket::readyRead, this, [=] { forward(client, upstream); });
-        connect(upstream, &QTcpSocket::readyRead, this, [=] { forward(upstream, client); });
-        connect(client, &QTcpSocket::disconnected, upstream, &QTcpSocket::disconnectFromHost);
-        connect(upstream, &QTcpSocket::disconnected, client, &QTcpSocket::disconnectFromHost);
         connect(client, &QTcpSocket::disconnected, client, &QObject::deleteLater);
-        upstream->connectToHost(QHostAddress::LocalHost, m_targetPort);
+        if (m_targetPort != 0)
+            link(client, m_targetPort);
+        else
+            connect(client, &QTcpSocket::readyRead, this, [this, client] { readConnectRequest(client); });
     }
+}
+
+void SilentProxy::readConnectRequest(QTcpSocket* client)
+{
+    const QByteArray request = client->property(REQUEST).toByteArray() + client->readAll();
+    client->setProperty(REQUEST, request);
+    if (!request.contains("\r\n\r\n"))
+        return;
+    const QList<QByteArray> words = request.left(request.indexOf("\r\n")).split(' ');
+    client->disconnect(this);
+    if (words.size() != 3 || words.at(0) != "CONNECT") {
+        client->abort();
+        return;
+    }
+    m_tunnels.append(QString::fromLatin1(words.at(1)));
+    client->write("HTTP/1.1 200 Connection established\r\n\r\n");
+    link(client, words.at(1).mid(words.at(1).lastIndexOf(':') + 1).toUShort());
+}
+
+void SilentProxy::link(QTcpSocket* client, quint16 port)
+{
+    auto* upstream = new QTcpSocket(client);
+    const auto forward = [](QTcpSocket* from, QTcpSocket* to) {
+        const QByteArray bytes = from->readAll();
+        if (!from->property(SILENT).toBool())
+            to->write(bytes);
+    };
+    connect(client, &QTcpSocket::readyRead, this, [=] { forward(client, upstream); });
+    connect(upstream, &QTcpSocket::readyRead, this, [=] { forward(upstream, client); });
+    connect(client, &QTcpSocket::disconnected, upstream, &QTcpSocket::disconnectFromHost);
+    connect(upstream, &QTcpSocket::disconnected, client, &QTcpSocket::disconnectFromHost);
+    // A refused upstream never reports disconnected; the client must still see the link end.
+    connect(upstream, &QTcpSocket::errorOccurred, client, &QTcpSocket::disconnectFromHost);
+    upstream->connectToHost(QHostAddress::LocalHost, port);
 }

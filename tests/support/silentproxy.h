@@ -1,25 +1,34 @@
 #pragma once
 
 #include <QObject>
+#include <QStringList>
 #include <QTcpServer>
 
-// Forwards bytes between a client and a loopback port; once silenced it swallows everything in
-// both directions, so the client sees a peer that is still connected but no longer answers.
+class QTcpSocket;
+
+// Forwards bytes between a client and a loopback port. Given no port, it is a web proxy instead:
+// it answers the client's CONNECT request and tunnels to that port on loopback, whatever host the
+// request names. Silenced, the links open at that moment swallow everything in both directions,
+// so the client sees a peer that is still connected but no longer answers; new links still work.
 class SilentProxy : public QObject
 {
     Q_OBJECT
 
 public:
-    explicit SilentProxy(quint16 targetPort, QObject* parent = nullptr);
+    explicit SilentProxy(quint16 targetPort = 0, QObject* parent = nullptr);
 
     bool listen();
     quint16 port() const { return m_server.serverPort(); }
-    void setSilent(bool silent) { m_silent = silent; }
+    void silenceOpenLinks();
+    // The "host:port" of every CONNECT request, in arrival order.
+    QStringList tunnels() const { return m_tunnels; }
 
 private:
     void onNewConnection();
+    void readConnectRequest(QTcpSocket* client);
+    void link(QTcpSocket* client, quint16 port);
 
     QTcpServer m_server;
     quint16 m_targetPort;
-    bool m_silent = false;
+    QStringList m_tunnels;
 };

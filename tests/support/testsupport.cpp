@@ -29,6 +29,8 @@ QProcessEnvironment childEnvironment(const QString& home, const QString& platfor
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/config"));
     environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), home);
     environment.insert(QStringLiteral("QT_FORCE_STDERR_LOGGING"), QStringLiteral("1"));
+    // No system bus, so none of the host's network or sleep reports reach the program.
+    environment.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), QStringLiteral("unix:path=/nonexistent"));
     return environment;
 }
 
