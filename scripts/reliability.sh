@@ -4,7 +4,8 @@
 #             none to another room, and the server's resident memory before and after
 #   restarts  the real client through 30 server restarts: back within its back-off delay each
 #             time, its room list untouched
-#   fuzz      a short libFuzzer run of the message handling and of the room list file reading
+#   fuzz      a short libFuzzer run of the message handling, of the room list file reading and of
+#             the server's request-head and multipart form parsing
 # Exits non-zero when a goal is missed. --quick shortens every part.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -202,9 +203,9 @@ run_fuzz() {
     GLIMDECK_EXTRA_PACKAGES="clang libclang-rt-14-dev" GLIMDECK_DEPS_ONLY=1 scripts/setup.sh
     CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGLIMDECK_FUZZ=ON \
         -DGLIMDECK_BUILD_TESTS=OFF >/dev/null
-    cmake --build build-fuzz -j"$(nproc)" --target fuzz_messages fuzz_roomfile
+    cmake --build build-fuzz -j"$(nproc)" --target fuzz_messages fuzz_roomfile fuzz_request
     local target corpus
-    for target in messages roomfile; do
+    for target in messages roomfile request; do
         corpus=$work/corpus-$target
         cp -r "fuzz/corpus/$target" "$corpus"
         if build-fuzz/fuzz/fuzz_$target -max_total_time="$fuzz_seconds" -print_final_stats=1 "$corpus" \
