@@ -142,7 +142,7 @@ run_restarts() {
     export XDG_DATA_HOME=$home/data XDG_CONFIG_HOME=$home/config XDG_RUNTIME_DIR=$home/runtime
     mkdir -p "$XDG_DATA_HOME/glimdeck" "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR"
     chmod 700 "$XDG_RUNTIME_DIR"
-    local rooms=$XDG_DATA_HOME/glimdeck/rooms.json subscribed="Abonnement de .* : r1, r2$"
+    local rooms=$XDG_DATA_HOME/glimdeck/rooms.json subscribed='Abonnement de .* : "r1", "r2"$'
     printf '["r1","r2"]' >"$rooms"
     cp "$rooms" "$work/rooms.expected"
 

@@ -351,7 +351,7 @@ void TestEndToEnd::trayIconShowsStateAndOpensRoomWindow()
     const QColor red(0xe5, 0x39, 0x35);
     QVERIFY(waitForWindowCentre(icon, red, 5000));
     startServer();
-    QVERIFY(waitForServerLog(QStringLiteral("famille, bureau"), 15000));
+    QVERIFY(waitForServerLog(QStringLiteral(R"("famille", "bureau")"), 15000));
     QVERIFY(waitForWindowCentre(icon, green, 5000));
 
     xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), icon, QStringLiteral("6"), QStringLiteral("6"),
