@@ -114,7 +114,8 @@ async def normal_request(args):
 
 
 async def hold_silent(args, index, deadline, counts):
-    """Keeps one silent TCP connection open until the deadline, opening another when it is closed."""
+    """Keeps one silent TCP connection open until the deadline, opening another a second after the
+    server closes it (the attacker holds connections; a flood of new ones is another attack)."""
     while time.monotonic() < deadline:
         try:
             sock = await connect(args, source_address(index, args.per_address), tls=False)
@@ -132,6 +133,7 @@ async def hold_silent(args, index, deadline, counts):
             counts["closed"] += 1
         counts["open"] -= 1
         sock.close()
+        await asyncio.sleep(1)
 
 
 async def silent(args):
