@@ -39,10 +39,7 @@ ImageServer::ImageServer(const ServerOptions& options, QObject* parent)
     m_webSockets.setHandshakeTimeout(std::chrono::milliseconds(options.headTimeoutMs));
     connect(&m_listener, &ConnectionListener::connectionAccepted, this, &ImageServer::onConnectionAccepted);
     // The connection is already open (and encrypted) when it is handed over: plain WebSocket here.
-    connect(&m_webSockets, &QWebSocketServer::newConnection, this, [this] {
-        while (QWebSocket* client = m_webSockets.nextPendingConnection())
-            m_hub.addClient(client);
-    });
+    connect(&m_webSockets, &QWebSocketServer::newConnection, this, &ImageServer::onWebSocketConnected);
 }
 
 bool ImageServer::listen(const QHostAddress& address, quint16 port)
@@ -73,7 +70,7 @@ void ImageServer::onConnectionAccepted(qintptr descriptor)
         return;
     }
     ++m_connections;
-    connect(socket, &QObject::destroyed, this, [this] { --m_connections; });
+    connect(PeerLimits::lifeOf(socket), &QObject::destroyed, this, [this] { --m_connections; });
     if (auto* tls = qobject_cast<QSslSocket*>(socket)) {
         tls->setSslConfiguration(m_options.tls);
         tls->startServerEncryption();
@@ -176,7 +173,30 @@ void ImageServer::upgrade(HttpConnection* connection)
         connection->respond(403, TEXT, "Origine refusée.\n");
         return;
     }
-    m_webSockets.handleConnection(connection->takeSocket());
+    // The WebSocket server neither keeps nor frees the socket: it goes after its WebSocket (see
+    // onWebSocketConnected), or by itself when the WebSocket handshake fails.
+    QTcpSocket* socket = connection->takeSocket();
+    connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+        if (m_upgrading.removeOne(socket))
+            socket->deleteLater();
+    });
+    m_upgrading.removeAll(nullptr);
+    m_upgrading.append(socket);
+    m_webSockets.handleConnection(socket);
+}
+
+void ImageServer::onWebSocketConnected()
+{
+    while (QWebSocket* client = m_webSockets.nextPendingConnection()) {
+        for (const QPointer<QTcpSocket>& socket : std::as_const(m_upgrading)) {
+            if (socket && socket->peerPort() == client->peerPort() && socket->peerAddress() == client->peerAddress()) {
+                connect(client, &QObject::destroyed, socket, &QObject::deleteLater);
+                m_upgrading.removeOne(QPointer<QTcpSocket>(socket));
+                break;
+            }
+        }
+        m_hub.addClient(client);
+    }
 }
 
 bool ImageServer::keyMatches(const QByteArray& key) const

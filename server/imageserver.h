@@ -10,6 +10,7 @@
 #include <QList>
 #include <QObject>
 #include <QPointer>
+#include <QTcpSocket>
 #include <QThreadPool>
 #include <QWebSocketServer>
 
@@ -46,6 +47,7 @@ private:
     void onConnectionAccepted(qintptr descriptor);
     void onHeadReceived(HttpConnection* connection);
     void onBodyReceived(HttpConnection* connection);
+    void onWebSocketConnected();
     void admitWaiting(HttpConnection* connection);
     void routeRequest(HttpConnection* connection);
     void upgrade(HttpConnection* connection);
@@ -65,6 +67,7 @@ private:
     PeerLimits m_limits;
     QThreadPool m_encoder;
     QList<QPointer<HttpConnection>> m_waiting;
+    QList<QPointer<QTcpSocket>> m_upgrading;
     QHash<HttpConnection*, qint64> m_reservedBodies;
     qint64 m_bodyBytes = 0;
     int m_connections = 0;

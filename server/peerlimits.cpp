@@ -21,6 +21,11 @@ PeerLimits::Peer& PeerLimits::peer(const QHostAddress& address)
     return entry;
 }
 
+QObject* PeerLimits::lifeOf(QObject* owner)
+{
+    return new QObject(owner);
+}
+
 bool PeerLimits::admit(const QHostAddress& address, QObject* owner)
 {
     Peer& entry = peer(address);
@@ -29,7 +34,7 @@ bool PeerLimits::admit(const QHostAddress& address, QObject* owner)
         return false;
     }
     ++entry.connections;
-    connect(owner, &QObject::destroyed, this, [this, address] {
+    connect(lifeOf(owner), &QObject::destroyed, this, [this, address] {
         auto it = m_peers.find(address);
         if (it != m_peers.end())
             --it->connections;

@@ -19,6 +19,9 @@ public:
 
     PeerLimits(int connectionsPerAddress, int uploadsPerMinute, QObject* parent = nullptr);
 
+    // An object destroyed with owner that signals it even when owner's own signals are blocked,
+    // as the WebSocket blocks its socket's.
+    static QObject* lifeOf(QObject* owner);
     // Counts owner against its address until owner is destroyed; false when the address is full.
     bool admit(const QHostAddress& address, QObject* owner);
     // Takes one upload from the address's allowance; false when it is spent for now.
