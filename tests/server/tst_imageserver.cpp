@@ -319,9 +319,13 @@ void TestImageServer::webSocketOnlyOnTheRoot()
 
 void TestImageServer::abortedHandshakesDoNotStopAccepting()
 {
-    // Forty handshakes cut short by the peer, and forty connections that never speak.
+    // Forty connections that never speak, then forty handshakes cut short by the peer.
+    std::vector<std::unique_ptr<QTcpSocket>> silent(40);
+    for (auto& socket : silent) {
+        socket = std::make_unique<QTcpSocket>();
+        socket->connectToHost(QHostAddress::LocalHost, m_server->port());
+    }
     int aborted = 0;
-    std::vector<std::unique_ptr<QTcpSocket>> silent;
     for (int i = 0; i < 40; ++i) {
         auto* cut = new QTcpSocket(this);
         connect(cut, &QTcpSocket::connected, this, [cut, &aborted] {
@@ -331,18 +335,15 @@ void TestImageServer::abortedHandshakesDoNotStopAccepting()
             ++aborted;
         });
         cut->connectToHost(QHostAddress::LocalHost, m_server->port());
-        silent.push_back(std::make_unique<QTcpSocket>());
-        silent.back()->connectToHost(QHostAddress::LocalHost, m_server->port());
     }
     QTRY_COMPARE(aborted, 40);
     auto client = connectClient({});
     QVERIFY(client);
     QCOMPARE(get(QStringLiteral("/users")).body, QByteArray("1"));
-    // Past the deadline for the handshake and head, the silent ones are closed.
-    QTRY_VERIFY_WITH_TIMEOUT(
-        std::all_of(silent.cbegin(), silent.cend(),
-                    [](const auto& socket) { return socket->state() == QAbstractSocket::UnconnectedState; }),
-        10000);
+    // Past the deadline for the handshake and head, a silent connection is closed.
+    QTcpSocket late;
+    late.connectToHost(QHostAddress::LocalHost, m_server->port());
+    QTRY_COMPARE_WITH_TIMEOUT(late.state(), QAbstractSocket::UnconnectedState, 10000);
 }
 
 void TestImageServer::limitsAnswerTooManyRequests_data()
@@ -551,7 +552,8 @@ void TestImageServer::badOptionsExitNonZero()
 {
     QFETCH(QStringList, arguments);
     QProcess server;
-    server.start(QStringLiteral(GLIMDECK_SERVER_EXECUTABLE), arguments);
+    // Should a check fail to refuse, the server starts on a port nobody else uses here.
+    server.start(QStringLiteral(GLIMDECK_SERVER_EXECUTABLE), QStringList{QStringLiteral("--port=1")} + arguments);
     QVERIFY(server.waitForFinished(10000));
     QCOMPARE(server.exitStatus(), QProcess::NormalExit);
     QCOMPARE(server.exitCode(), 2);
