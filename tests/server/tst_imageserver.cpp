@@ -54,6 +54,7 @@ private slots:
     void originChecked();
     void rawRequests_data();
     void rawRequests();
+    void logLinesEscapeClientText();
     void badOptionsExitNonZero_data();
     void badOptionsExitNonZero();
 
@@ -71,7 +72,7 @@ private:
     Reply finish(QNetworkReply* reply);
     Reply get(const QString& path);
     Reply upload(const Fields& fields, const QByteArray& key = QByteArray());
-    QByteArray exchange(const QByteArray& request);
+    QByteArray exchange(const QByteArray& request, bool* closed);
     static QByteArray png(int side) { return encoded(QSize(side, side), "PNG"); }
     static QByteArray encoded(QSize size, const char* format, QImage::Format pixels = QImage::Format_RGB32);
     static QByteArray phoneJpeg();
@@ -97,6 +98,7 @@ void TestImageServer::init()
     m_options.storage = m_storage.path();
     m_options.maxUploadBytes = 64 * 1024;
     m_options.headTimeoutMs = 2000;
+    m_options.idleTimeoutMs = 1000;
     startServer();
 }
 
@@ -163,13 +165,13 @@ TestImageServer::Reply TestImageServer::upload(const Fields& fields, const QByte
 }
 
 // One request on its own TLS connection; everything the server sent until it closed.
-QByteArray TestImageServer::exchange(const QByteArray& request)
+QByteArray TestImageServer::exchange(const QByteArray& request, bool* closed)
 {
     QSslSocket socket;
     QSignalSpy disconnected(&socket, &QSslSocket::disconnected);
     socket.connectToHostEncrypted(QStringLiteral("localhost"), m_server->port());
     socket.write(request);
-    disconnected.wait(5000);
+    *closed = disconnected.wait(5000);
     return socket.readAll();
 }
 
@@ -516,19 +518,36 @@ void TestImageServer::originChecked()
 void TestImageServer::rawRequests_data()
 {
     QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<QByteArray>("start");
     QTest::addColumn<QByteArray>("ending");
-    QTest::newRow("HEAD has no body") << QByteArray("HEAD /users HTTP/1.1\r\nHost: localhost\r\n\r\n")
+    const QByteArray ok = "HTTP/1.1 200 OK\r\n";
+    QTest::newRow("HEAD has no body") << QByteArray("HEAD /users HTTP/1.1\r\nHost: localhost\r\n\r\n") << ok
                                       << QByteArray("Content-Length: 1\r\nConnection: close\r\n\r\n");
-    QTest::newRow("bare line feeds") << QByteArray("GET /users HTTP/1.1\nHost: localhost\n\n")
+    QTest::newRow("bare line feeds") << QByteArray("GET /users HTTP/1.1\nHost: localhost\n\n") << ok
                                      << QByteArray("Connection: close\r\n\r\n0");
+    QTest::newRow("upload holding back its last byte")
+        << QByteArray("POST /upload HTTP/1.1\r\nContent-Length: 10\r\n\r\n123456789") << QByteArray() << QByteArray();
 }
 
 void TestImageServer::rawRequests()
 {
     QFETCH(QByteArray, request);
+    QFETCH(QByteArray, start);
     QFETCH(QByteArray, ending);
-    const QByteArray response = exchange(request);
-    QVERIFY2(response.startsWith("HTTP/1.1 200 OK\r\n") && response.endsWith(ending), response.constData());
+    bool closed = false;
+    const QByteArray response = exchange(request, &closed);
+    QVERIFY(closed);
+    QVERIFY2(response.startsWith(start) && response.endsWith(ending), response.constData());
+}
+
+void TestImageServer::logLinesEscapeClientText()
+{
+    LogCapture log;
+    auto client = connectClient({QStringLiteral("r1\nFAUX")});
+    QVERIFY(client);
+    QTRY_COMPARE(log.countStartingWith(QStringLiteral("Abonnement de")), 1);
+    QVERIFY(log.lines().filter(QStringLiteral("Abonnement de")).first().endsWith(QStringLiteral(R"("r1\u000aFAUX")")));
+    QVERIFY(log.lines().filter(QStringLiteral("\n")).isEmpty());
 }
 
 void TestImageServer::badOptionsExitNonZero_data()
