@@ -65,9 +65,14 @@ void ImageServer::onConnectionAccepted(qintptr descriptor)
     }
     if (m_connections >= m_options.maxConnections) {
         m_limits.logOffence(socket->peerAddress(), QStringLiteral("plus de connexions possibles au total"));
-        socket->abort();
-        delete socket;
-        return;
+        m_waiting.removeAll(nullptr);
+        // A newcomer takes the place of the oldest connection still silent, if there is one.
+        if (m_waiting.isEmpty()) {
+            socket->abort();
+            delete socket;
+            return;
+        }
+        m_waiting.takeFirst()->abort();
     }
     ++m_connections;
     connect(PeerLimits::lifeOf(socket), &QObject::destroyed, this, [this] { --m_connections; });

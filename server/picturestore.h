@@ -16,7 +16,7 @@ public:
     static constexpr int MAX_WIDTH = 3840;
     static constexpr int MAX_HEIGHT = 2160;
     // Largest decoded picture, in MiB; bigger ones are refused before their pixels are allocated.
-    static constexpr int DECODE_LIMIT_MIB = 128;
+    static constexpr int DECODE_LIMIT_MIB = 64;
     static constexpr int JPEG_QUALITY = 85;
     static constexpr int PRUNE_INTERVAL_MS = 10 * 60 * 1000;
 

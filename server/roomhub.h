@@ -19,8 +19,8 @@ public:
     static constexpr int MAX_ROOMS = 50;
     // A subscription of MAX_ROOMS rooms fits with room to spare.
     static constexpr int MAX_INCOMING_MESSAGE_BYTES = 4096;
-    // About forty broadcasts: a client this far behind is not reading.
-    static constexpr qint64 MAX_UNSENT_BYTES = 64 * 1024;
+    // Twenty broadcasts or more: a client this far behind is not reading.
+    static constexpr qint64 MAX_UNSENT_BYTES = 32 * 1024;
     static constexpr int LOGGED_ROOMS = 5;
 
     explicit RoomHub(int pingIntervalMs, QObject* parent = nullptr);

@@ -167,7 +167,7 @@ bool ServerOptions::parse(const QStringList& arguments, QString* error)
                "file"),
         option("max-age-hours", "Pictures are deleted after this many hours (default 24).", "hours"),
         option("quota-mib", "Pictures take at most this much disk; the oldest go first (default 1024).", "MiB"),
-        option("max-connections", "Connections open at once (default 4096, and below the open-file limit).", "count"),
+        option("max-connections", "Connections open at once (default 2048, and below the open-file limit).", "count"),
         option("max-connections-per-address", "Connections open at once from one address (default 64).", "count"),
         option("uploads-per-minute", "Uploads accepted from one address per minute (default 30).", "count"),
     });

@@ -26,7 +26,7 @@ struct ServerOptions
     QByteArray uploadKey;
     int maxAgeHours = 24;
     qint64 quotaBytes = 1024 * MIB;
-    int maxConnections = 4096;
+    int maxConnections = 2048;
     int maxConnectionsPerAddress = 64;
     int uploadsPerMinute = 30;
 
