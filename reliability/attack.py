@@ -224,7 +224,7 @@ async def big_message(args):
         outcome = "no answer, the connection still open"
     except (ConnectionError, asyncio.IncompleteReadError, OSError) as error:
         outcome = f"connection ended ({type(error).__name__})"
-    print(f"BIGMESSAGE {args.megabytes} MiB message: {sent >> 20} MiB sent in {time.monotonic() - start:.1f} s, "
+    print(f"BIGMESSAGE {args.megabytes} MiB message: {sent >> 10} KiB sent in {time.monotonic() - start:.1f} s, "
           f"{outcome}")
     return 0
 
