@@ -99,6 +99,7 @@ void TestImageServer::init()
     m_options.maxUploadBytes = 64 * 1024;
     m_options.headTimeoutMs = 2000;
     m_options.idleTimeoutMs = 1000;
+    m_options.evictAfterMs = 0;
     startServer();
 }
 
@@ -321,6 +322,8 @@ void TestImageServer::webSocketOnlyOnTheRoot()
 
 void TestImageServer::abortedHandshakesDoNotStopAccepting()
 {
+    m_options.maxConnectionsPerAddress = 16;
+    startServer();
     // Forty connections that never speak, then forty handshakes cut short by the peer.
     std::vector<std::unique_ptr<QTcpSocket>> silent(40);
     for (auto& socket : silent) {
