@@ -55,6 +55,7 @@ private slots:
     void rawRequests_data();
     void rawRequests();
     void logLinesEscapeClientText();
+    void plainModeCountsForwardedAddresses();
     void badOptionsExitNonZero_data();
     void badOptionsExitNonZero();
 
@@ -71,7 +72,7 @@ private:
     static void subscribe(QWebSocket& client, const QStringList& rooms);
     Reply finish(QNetworkReply* reply);
     Reply get(const QString& path);
-    Reply upload(const Fields& fields, const QByteArray& key = QByteArray());
+    Reply upload(const Fields& fields, const Fields& headers = {});
     QByteArray exchange(const QByteArray& request, bool* closed);
     static QByteArray png(int side) { return encoded(QSize(side, side), "PNG"); }
     static QByteArray encoded(QSize size, const char* format, QImage::Format pixels = QImage::Format_RGB32);
@@ -145,7 +146,7 @@ TestImageServer::Reply TestImageServer::get(const QString& path)
     return finish(m_network.get(QNetworkRequest(url)));
 }
 
-TestImageServer::Reply TestImageServer::upload(const Fields& fields, const QByteArray& key)
+TestImageServer::Reply TestImageServer::upload(const Fields& fields, const Fields& headers)
 {
     auto* form = new QHttpMultiPart(QHttpMultiPart::FormDataType);
     for (const auto& field : fields) {
@@ -157,9 +158,10 @@ TestImageServer::Reply TestImageServer::upload(const Fields& fields, const QByte
         part.setBody(field.second);
         form->append(part);
     }
-    QNetworkRequest request(QUrl(QStringLiteral("https://localhost:%1/upload").arg(m_server->port())));
-    if (!key.isEmpty())
-        request.setRawHeader("X-Upload-Key", key);
+    const QString scheme = m_options.plain ? QStringLiteral("http") : QStringLiteral("https");
+    QNetworkRequest request(QUrl(QStringLiteral("%1://localhost:%2/upload").arg(scheme).arg(m_server->port())));
+    for (const auto& header : headers)
+        request.setRawHeader(header.first, header.second);
     QNetworkReply* reply = m_network.post(request, form);
     form->setParent(reply);
     return finish(reply);
@@ -454,7 +456,7 @@ void TestImageServer::uploadKey()
     Fields fields{{"room", "r1"}, {"message", "m"}, {"picture", png(8)}};
     if (!field.isEmpty())
         fields.append({"key", field});
-    QCOMPARE(upload(fields, header).status, status);
+    QCOMPARE(upload(fields, header.isEmpty() ? Fields{} : Fields{{"X-Upload-Key", header}}).status, status);
     QCOMPARE(storedFiles(), status == 200 ? 1 : 0);
 }
 
@@ -551,6 +553,17 @@ void TestImageServer::logLinesEscapeClientText()
     QTRY_COMPARE(log.countStartingWith(QStringLiteral("Abonnement de")), 1);
     QVERIFY(log.lines().filter(QStringLiteral("Abonnement de")).first().endsWith(QStringLiteral(R"("r1\u000aFAUX")")));
     QVERIFY(log.lines().filter(QStringLiteral("\n")).isEmpty());
+}
+
+void TestImageServer::plainModeCountsForwardedAddresses()
+{
+    m_options.plain = true;
+    m_options.uploadsPerMinute = 1;
+    startServer();
+    const Fields fields{{"room", "r1"}, {"message", "m"}, {"picture", png(8)}};
+    QCOMPARE(upload(fields, {{"X-Real-IP", "203.0.113.1"}}).status, 200);
+    QCOMPARE(upload(fields, {{"X-Forwarded-For", "198.51.100.7, 203.0.113.2"}}).status, 200);
+    QCOMPARE(upload(fields, {{"X-Real-IP", "203.0.113.1"}}).status, 429);
 }
 
 void TestImageServer::badOptionsExitNonZero_data()
