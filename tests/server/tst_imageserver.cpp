@@ -41,6 +41,7 @@ private slots:
     void abortedHandshakesDoNotStopAccepting();
     void limitsAnswerTooManyRequests_data();
     void limitsAnswerTooManyRequests();
+    void connectionsInTotalAreBounded();
     void subscriptionRules_data();
     void subscriptionRules();
     void oversizedMessageCloses();
@@ -381,6 +382,18 @@ void TestImageServer::limitsAnswerTooManyRequests()
         first.reset();
         QTRY_COMPARE(attempt(), 200);
     }
+}
+
+void TestImageServer::connectionsInTotalAreBounded()
+{
+    m_options.maxConnections = 2;
+    startServer();
+    auto first = connectClient({});
+    auto second = connectClient({});
+    QVERIFY(first && second);
+    QCOMPARE(get(QStringLiteral("/users")).status, 0);
+    first.reset();
+    QTRY_COMPARE(get(QStringLiteral("/users")).body, QByteArray("1"));
 }
 
 void TestImageServer::subscriptionRules_data()
