@@ -15,7 +15,8 @@ if [ "${1:-}" = --quick ]; then
     uploads=200 restarts=5 fuzz_seconds=10
 fi
 
-PORT=18443
+# Another port keeps runs from several checkouts apart.
+PORT=${GLIMDECK_RELIABILITY_PORT:-18443}
 RSS_GOAL_KIB=$((10 * 1024))
 # TLS handshake, subscription and scheduling slack on top of the client's announced delay.
 RECONNECT_SLACK_MS=1000

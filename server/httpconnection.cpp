@@ -38,6 +38,7 @@ HttpConnection::HttpConnection(QTcpSocket* socket, qint64 maxBodyBytes, Timeouts
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, &HttpConnection::abort);
     m_timer.start(m_timeouts.headMs);
+    m_age.start();
 }
 
 QHostAddress HttpConnection::peerAddress() const

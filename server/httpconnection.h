@@ -2,6 +2,7 @@
 
 #include "httprequest.h"
 
+#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QObject>
 #include <QTimer>
@@ -33,6 +34,7 @@ public:
     QByteArray takeBody() { return std::exchange(m_request.body, QByteArray()); }
     QTcpSocket* socket() const { return m_socket; }
     QHostAddress peerAddress() const;
+    qint64 ageMs() const { return m_age.elapsed(); }
     // A HEAD request gets the same head without the body.
     void respond(int status, const QByteArray& contentType, const QByteArray& body);
     void readBody();
@@ -59,4 +61,5 @@ private:
     bool m_answered = false;
     qint64 m_drainRemaining = 0;
     QTimer m_timer;
+    QElapsedTimer m_age;
 };

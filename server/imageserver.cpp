@@ -67,12 +67,11 @@ void ImageServer::onConnectionAccepted(qintptr descriptor)
         m_limits.logOffence(socket->peerAddress(), QStringLiteral("plus de connexions possibles au total"));
         m_waiting.removeAll(nullptr);
         // A newcomer takes the place of the oldest connection still silent, if there is one.
-        if (m_waiting.isEmpty()) {
+        if (!evictOldest(m_waiting)) {
             socket->abort();
             delete socket;
             return;
         }
-        m_waiting.takeFirst()->abort();
     }
     ++m_connections;
     connect(PeerLimits::lifeOf(socket), &QObject::destroyed, this, [this] { --m_connections; });
@@ -92,21 +91,28 @@ void ImageServer::onConnectionAccepted(qintptr descriptor)
 void ImageServer::admitWaiting(HttpConnection* connection)
 {
     m_waiting.removeAll(nullptr);
-    if (!m_options.plain) {
-        const QHostAddress address = connection->peerAddress();
-        QList<QPointer<HttpConnection>> same;
-        for (const QPointer<HttpConnection>& waiting : std::as_const(m_waiting)) {
-            if (waiting->peerAddress() == address)
-                same.append(waiting);
-        }
-        if (same.size() >= MAX_WAITING_PER_ADDRESS) {
-            m_waiting.removeOne(same.first());
-            same.first()->abort();
-        }
+    QList<QPointer<HttpConnection>> same;
+    for (const QPointer<HttpConnection>& waiting : std::as_const(m_waiting)) {
+        if (!m_options.plain && waiting->peerAddress() == connection->peerAddress())
+            same.append(waiting);
     }
-    if (m_waiting.size() >= MAX_WAITING)
-        m_waiting.takeFirst()->abort();
+    const bool addressFull = same.size() >= qMin(m_options.maxConnectionsPerAddress, MAX_WAITING);
+    if ((addressFull && !evictOldest(same)) || (m_waiting.size() >= MAX_WAITING && !evictOldest(m_waiting))) {
+        connection->abort();
+        return;
+    }
     m_waiting.append(connection);
+}
+
+// Drops the first (oldest) of waiting unless it is too young; false when nothing was dropped.
+bool ImageServer::evictOldest(const QList<QPointer<HttpConnection>>& waiting)
+{
+    HttpConnection* oldest = waiting.isEmpty() ? nullptr : waiting.first().data();
+    if (!oldest || oldest->ageMs() < m_options.evictAfterMs)
+        return false;
+    m_waiting.removeOne(oldest);
+    oldest->abort();
+    return true;
 }
 
 QHostAddress ImageServer::clientAddress(const HttpConnection* connection) const

@@ -24,9 +24,9 @@ class ImageServer : public QObject
     Q_OBJECT
 
 public:
-    // Connections still in their TLS handshake or request head: older ones make way for newcomers.
+    // Connections still in their TLS handshake or request head, at most as many per address as
+    // that address may hold: older ones make way for newcomers.
     static constexpr int MAX_WAITING = 256;
-    static constexpr int MAX_WAITING_PER_ADDRESS = 16;
     // Upload bodies held at once, as a multiple of the largest upload.
     static constexpr int UPLOADS_IN_FLIGHT = 3;
     static constexpr int MAX_MESSAGE_LENGTH = 500;
@@ -49,6 +49,7 @@ private:
     void onBodyReceived(HttpConnection* connection);
     void onWebSocketConnected();
     void admitWaiting(HttpConnection* connection);
+    bool evictOldest(const QList<QPointer<HttpConnection>>& waiting);
     void routeRequest(HttpConnection* connection);
     void upgrade(HttpConnection* connection);
     void startUpload(HttpConnection* connection, const QHostAddress& client);

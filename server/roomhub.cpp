@@ -65,7 +65,10 @@ void RoomHub::addClient(QWebSocket* client)
     qInfo().noquote() << "Connexion WebSocket de" << peerOf(client) << "(" << m_clients.size() << "clients )";
     connect(client, &QWebSocket::textMessageReceived, this,
             [this, client](const QString& text) { onTextMessage(client, text); });
-    connect(client, &QWebSocket::pong, this, [this, client] { m_clients[client].awaitingPong = false; });
+    connect(client, &QWebSocket::pong, this, [this, client] {
+        if (auto it = m_clients.find(client); it != m_clients.end())
+            it->awaitingPong = false;
+    });
     connect(client, &QWebSocket::disconnected, this, [this, client] { onDisconnected(client); });
 }
 
@@ -99,6 +102,8 @@ void RoomHub::onPingTimeout()
 void RoomHub::onTextMessage(QWebSocket* client, const QString& text)
 {
     QStringList rooms;
+    if (!m_clients.contains(client))
+        return;
     if (!roomsOf(text, rooms)) {
         qWarning().noquote() << "Message ignoré de" << peerOf(client) << ":" << LogText::quoted(text);
         return;

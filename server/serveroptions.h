@@ -34,6 +34,9 @@ struct ServerOptions
     int headTimeoutMs = 10000; // TLS handshake and request head together
     int idleTimeoutMs = 15000; // longest silence while a body arrives or an answer leaves
     int pingIntervalMs = 30000;
+    // A connection still in its handshake or head makes way for a newcomer only after this long,
+    // so a crowd reconnecting at once is not cut short by its own later members.
+    int evictAfterMs = 1000;
 
     // Reads the command line (handles --help itself); false with a readable reason otherwise.
     bool parse(const QStringList& arguments, QString* error);

@@ -41,6 +41,7 @@ private slots:
     void abortedHandshakesDoNotStopAccepting();
     void limitsAnswerTooManyRequests_data();
     void limitsAnswerTooManyRequests();
+    void connectionsInTotalAreBounded();
     void subscriptionRules_data();
     void subscriptionRules();
     void oversizedMessageCloses();
@@ -55,6 +56,7 @@ private slots:
     void rawRequests_data();
     void rawRequests();
     void logLinesEscapeClientText();
+    void plainModeCountsForwardedAddresses();
     void badOptionsExitNonZero_data();
     void badOptionsExitNonZero();
 
@@ -71,7 +73,7 @@ private:
     static void subscribe(QWebSocket& client, const QStringList& rooms);
     Reply finish(QNetworkReply* reply);
     Reply get(const QString& path);
-    Reply upload(const Fields& fields, const QByteArray& key = QByteArray());
+    Reply upload(const Fields& fields, const Fields& headers = {});
     QByteArray exchange(const QByteArray& request, bool* closed);
     static QByteArray png(int side) { return encoded(QSize(side, side), "PNG"); }
     static QByteArray encoded(QSize size, const char* format, QImage::Format pixels = QImage::Format_RGB32);
@@ -99,6 +101,7 @@ void TestImageServer::init()
     m_options.maxUploadBytes = 64 * 1024;
     m_options.headTimeoutMs = 2000;
     m_options.idleTimeoutMs = 1000;
+    m_options.evictAfterMs = 0;
     startServer();
 }
 
@@ -144,7 +147,7 @@ TestImageServer::Reply TestImageServer::get(const QString& path)
     return finish(m_network.get(QNetworkRequest(url)));
 }
 
-TestImageServer::Reply TestImageServer::upload(const Fields& fields, const QByteArray& key)
+TestImageServer::Reply TestImageServer::upload(const Fields& fields, const Fields& headers)
 {
     auto* form = new QHttpMultiPart(QHttpMultiPart::FormDataType);
     for (const auto& field : fields) {
@@ -156,9 +159,10 @@ TestImageServer::Reply TestImageServer::upload(const Fields& fields, const QByte
         part.setBody(field.second);
         form->append(part);
     }
-    QNetworkRequest request(QUrl(QStringLiteral("https://localhost:%1/upload").arg(m_server->port())));
-    if (!key.isEmpty())
-        request.setRawHeader("X-Upload-Key", key);
+    const QString scheme = m_options.plain ? QStringLiteral("http") : QStringLiteral("https");
+    QNetworkRequest request(QUrl(QStringLiteral("%1://localhost:%2/upload").arg(scheme).arg(m_server->port())));
+    for (const auto& header : headers)
+        request.setRawHeader(header.first, header.second);
     QNetworkReply* reply = m_network.post(request, form);
     form->setParent(reply);
     return finish(reply);
@@ -321,6 +325,8 @@ void TestImageServer::webSocketOnlyOnTheRoot()
 
 void TestImageServer::abortedHandshakesDoNotStopAccepting()
 {
+    m_options.maxConnectionsPerAddress = 16;
+    startServer();
     // Forty connections that never speak, then forty handshakes cut short by the peer.
     std::vector<std::unique_ptr<QTcpSocket>> silent(40);
     for (auto& socket : silent) {
@@ -376,6 +382,18 @@ void TestImageServer::limitsAnswerTooManyRequests()
         first.reset();
         QTRY_COMPARE(attempt(), 200);
     }
+}
+
+void TestImageServer::connectionsInTotalAreBounded()
+{
+    m_options.maxConnections = 2;
+    startServer();
+    auto first = connectClient({});
+    auto second = connectClient({});
+    QVERIFY(first && second);
+    QCOMPARE(get(QStringLiteral("/users")).status, 0);
+    first.reset();
+    QTRY_COMPARE(get(QStringLiteral("/users")).body, QByteArray("1"));
 }
 
 void TestImageServer::subscriptionRules_data()
@@ -451,7 +469,7 @@ void TestImageServer::uploadKey()
     Fields fields{{"room", "r1"}, {"message", "m"}, {"picture", png(8)}};
     if (!field.isEmpty())
         fields.append({"key", field});
-    QCOMPARE(upload(fields, header).status, status);
+    QCOMPARE(upload(fields, header.isEmpty() ? Fields{} : Fields{{"X-Upload-Key", header}}).status, status);
     QCOMPARE(storedFiles(), status == 200 ? 1 : 0);
 }
 
@@ -548,6 +566,17 @@ void TestImageServer::logLinesEscapeClientText()
     QTRY_COMPARE(log.countStartingWith(QStringLiteral("Abonnement de")), 1);
     QVERIFY(log.lines().filter(QStringLiteral("Abonnement de")).first().endsWith(QStringLiteral(R"("r1\u000aFAUX")")));
     QVERIFY(log.lines().filter(QStringLiteral("\n")).isEmpty());
+}
+
+void TestImageServer::plainModeCountsForwardedAddresses()
+{
+    m_options.plain = true;
+    m_options.uploadsPerMinute = 1;
+    startServer();
+    const Fields fields{{"room", "r1"}, {"message", "m"}, {"picture", png(8)}};
+    QCOMPARE(upload(fields, {{"X-Real-IP", "203.0.113.1"}}).status, 200);
+    QCOMPARE(upload(fields, {{"X-Forwarded-For", "203.0.113.1, 203.0.113.2"}}).status, 200);
+    QCOMPARE(upload(fields, {{"X-Real-IP", "203.0.113.1"}}).status, 429);
 }
 
 void TestImageServer::badOptionsExitNonZero_data()
