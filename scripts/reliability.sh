@@ -4,7 +4,8 @@
 #             none to another room, and the server's resident memory before and after
 #   restarts  the real client through 30 server restarts: back within its back-off delay each
 #             time, its room list untouched
-#   fuzz      a short libFuzzer run of the message handling and of the room list file reading
+#   fuzz      a short libFuzzer run of the message handling, of the room list file reading and of
+#             the server's request-head and multipart form parsing
 # Exits non-zero when a goal is missed. --quick shortens every part.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -14,7 +15,8 @@ if [ "${1:-}" = --quick ]; then
     uploads=200 restarts=5 fuzz_seconds=10
 fi
 
-PORT=18443
+# Another port keeps runs from several checkouts apart.
+PORT=${GLIMDECK_RELIABILITY_PORT:-18443}
 RSS_GOAL_KIB=$((10 * 1024))
 # TLS handshake, subscription and scheduling slack on top of the client's announced delay.
 RECONNECT_SLACK_MS=1000
@@ -74,7 +76,7 @@ start_server() {
     before=$(count_lines "$work/server.log" "écoute sur")
     QT_MESSAGE_PATTERN=$LOG_PATTERN build-reliability/server/glimdeck-server \
         --cert "$certs/server.pem" --key "$certs/server.key" --port "$PORT" --listen 127.0.0.1 \
-        --storage "$work/storage" >>"$work/server.log" 2>&1 &
+        --storage "$work/storage" --uploads-per-minute 100000 >>"$work/server.log" 2>&1 &
     server_pid=$!
     wait_for_lines "$work/server.log" "écoute sur" "$before" 10 || {
         tail -5 "$work/server.log"
@@ -141,7 +143,7 @@ run_restarts() {
     export XDG_DATA_HOME=$home/data XDG_CONFIG_HOME=$home/config XDG_RUNTIME_DIR=$home/runtime
     mkdir -p "$XDG_DATA_HOME/glimdeck" "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR"
     chmod 700 "$XDG_RUNTIME_DIR"
-    local rooms=$XDG_DATA_HOME/glimdeck/rooms.json subscribed="Abonnement de .* : r1, r2$"
+    local rooms=$XDG_DATA_HOME/glimdeck/rooms.json subscribed='Abonnement de .* : "r1", "r2"$'
     printf '["r1","r2"]' >"$rooms"
     cp "$rooms" "$work/rooms.expected"
 
@@ -202,9 +204,9 @@ run_fuzz() {
     GLIMDECK_EXTRA_PACKAGES="clang libclang-rt-14-dev" GLIMDECK_DEPS_ONLY=1 scripts/setup.sh
     CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGLIMDECK_FUZZ=ON \
         -DGLIMDECK_BUILD_TESTS=OFF >/dev/null
-    cmake --build build-fuzz -j"$(nproc)" --target fuzz_messages fuzz_roomfile
+    cmake --build build-fuzz -j"$(nproc)" --target fuzz_messages fuzz_roomfile fuzz_request
     local target corpus
-    for target in messages roomfile; do
+    for target in messages roomfile request; do
         corpus=$work/corpus-$target
         cp -r "fuzz/corpus/$target" "$corpus"
         if build-fuzz/fuzz/fuzz_$target -max_total_time="$fuzz_seconds" -print_final_stats=1 "$corpus" \

@@ -2,40 +2,64 @@
 
 #include "httprequest.h"
 
+#include <QElapsedTimer>
+#include <QHostAddress>
 #include <QObject>
 #include <QTimer>
 
-class QSslSocket;
+#include <utility>
 
-// Reads one HTTP request from a TLS connection and sends one answer, then closes. A WebSocket
-// upgrade is handed on untouched, its head still unread.
+class QTcpSocket;
+
+// Reads one HTTP request and sends one answer, then closes. The server sees the head first and
+// decides: answer at once, take the announced body (bodyReceived follows), or take the socket
+// over for a WebSocket, its head still unread.
 class HttpConnection : public QObject
 {
     Q_OBJECT
 
 public:
-    static constexpr int IDLE_TIMEOUT_MS = 30000;
     static constexpr qint64 MAX_DRAIN_BYTES = 256 * 1024 * 1024;
 
-    HttpConnection(QSslSocket* socket, qint64 maxBodyBytes, QObject* parent);
+    struct Timeouts
+    {
+        int headMs; // from accepting to a whole request head, TLS handshake included
+        int idleMs; // longest silence once the head is in
+    };
 
+    HttpConnection(QTcpSocket* socket, qint64 maxBodyBytes, Timeouts timeouts, QObject* parent);
+
+    const HttpRequest& request() const { return m_request; }
+    // The body, handed over once and no longer held here.
+    QByteArray takeBody() { return std::exchange(m_request.body, QByteArray()); }
+    QTcpSocket* socket() const { return m_socket; }
+    QHostAddress peerAddress() const;
+    qint64 ageMs() const { return m_age.elapsed(); }
+    // A HEAD request gets the same head without the body.
     void respond(int status, const QByteArray& contentType, const QByteArray& body);
+    void readBody();
+    // Hands the socket over; this object deletes itself.
+    QTcpSocket* takeSocket();
+    void abort();
 
 signals:
-    void requestReceived(HttpConnection* connection, const HttpRequest& request);
-    // The socket is the receiver's from now on; this object deletes itself.
-    void upgradeRequested(QSslSocket* socket, const HttpRequest& request);
+    void headReceived(HttpConnection* connection);
+    void bodyReceived(HttpConnection* connection);
 
 private:
     void onReadyRead();
     void readHead();
-    void readBody();
+    bool checkLength();
+    void drain();
 
-    QSslSocket* m_socket;
+    QTcpSocket* m_socket;
     qint64 m_maxBodyBytes;
+    Timeouts m_timeouts;
     HttpRequest m_request;
-    qint64 m_bodyLength = -1;
+    bool m_headRead = false;
+    bool m_readingBody = false;
     bool m_answered = false;
     qint64 m_drainRemaining = 0;
-    QTimer m_idleTimer;
+    QTimer m_timer;
+    QElapsedTimer m_age;
 };

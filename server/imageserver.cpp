@@ -2,176 +2,330 @@
 
 #include "httpconnection.h"
 #include "httprequest.h"
+#include "logtext.h"
 #include "multipartform.h"
 #include "uploadpage.h"
 
-#include <QBuffer>
 #include <QDebug>
-#include <QFile>
-#include <QHash>
-#include <QImageReader>
-#include <QRegularExpression>
-#include <QSaveFile>
 #include <QSslSocket>
-#include <QUuid>
+#include <QUrl>
+#include <QWebSocket>
 
 namespace {
 
 const QByteArray HTML = "text/html; charset=utf-8";
 const QByteArray TEXT = "text/plain; charset=utf-8";
 
-// What the server stores, by the image reader's format name: extension and content type.
-const QHash<QByteArray, QPair<QString, QByteArray>>& storedFormats()
+void respondPage(HttpConnection* connection, int status, const QString& text)
 {
-    static const QHash<QByteArray, QPair<QString, QByteArray>> formats{
-        {"png", {QStringLiteral("png"), "image/png"}},
-        {"jpeg", {QStringLiteral("jpg"), "image/jpeg"}},
-        {"gif", {QStringLiteral("gif"), "image/gif"}},
-        {"bmp", {QStringLiteral("bmp"), "image/bmp"}},
-        {"webp", {QStringLiteral("webp"), "image/webp"}}};
-    return formats;
+    connection->respond(status, HTML, UploadPage::result(QStringLiteral("Erreur"), text));
 }
-
-// Stored names are made here and nothing else is served, so no path can leave the folder.
-const QRegularExpression STORED_PATH(QStringLiteral("^/images/([0-9a-f]{32})\\.(png|jpg|gif|bmp|webp)$"));
 
 } // namespace
 
-ImageServer::ImageServer(const QSslConfiguration& tls, const QString& storage, qint64 maxUploadBytes, QObject* parent)
+ImageServer::ImageServer(const ServerOptions& options, QObject* parent)
     : QObject(parent)
+    , m_options(options)
     , m_webSockets(QStringLiteral("glimdeck-server"), QWebSocketServer::NonSecureMode)
-    , m_storage(storage)
-    , m_maxUploadBytes(maxUploadBytes)
+    , m_hub(options.pingIntervalMs)
+    , m_store(options.storage, options.maxAgeHours, options.quotaBytes)
+    , m_limits(options.maxConnectionsPerAddress, options.uploadsPerMinute)
 {
-    m_storage.mkpath(QStringLiteral("."));
-    m_server.setSslConfiguration(tls);
-    connect(&m_server, &QSslServer::pendingConnectionAvailable, this, &ImageServer::onPendingConnection);
-    connect(&m_server, &QSslServer::errorOccurred, this, [](QSslSocket* socket, QAbstractSocket::SocketError) {
-        qWarning().noquote() << "Connexion TLS refusée :" << socket->errorString();
-    });
-    // The TLS connection is already open when it is handed over, so this side speaks plain WebSocket.
-    connect(&m_webSockets, &QWebSocketServer::newConnection, this, [this] {
-        while (QWebSocket* client = m_webSockets.nextPendingConnection())
-            m_hub.addClient(client);
-    });
+    m_options.tls = ServerOptions::secureConfiguration(options.tls);
+    // One picture is decoded at a time, beside the event loop, so decoding bounds its memory.
+    m_encoder.setMaxThreadCount(1);
+    m_listener.setMaxPendingConnections(1 << 20);
+    m_webSockets.setMaxPendingConnections(1 << 20);
+    m_webSockets.setHandshakeTimeout(std::chrono::milliseconds(options.headTimeoutMs));
+    connect(&m_listener, &ConnectionListener::connectionAccepted, this, &ImageServer::onConnectionAccepted);
+    // The connection is already open (and encrypted) when it is handed over: plain WebSocket here.
+    connect(&m_webSockets, &QWebSocketServer::newConnection, this, &ImageServer::onWebSocketConnected);
 }
 
 bool ImageServer::listen(const QHostAddress& address, quint16 port)
 {
-    if (!m_server.listen(address, port)) {
-        qWarning().noquote() << "Écoute impossible sur" << address.toString() << port << ":" << m_server.errorString();
+    if (!m_listener.listen(address, port)) {
+        qWarning().noquote() << "Écoute impossible sur" << address.toString() << port << ":"
+                             << m_listener.errorString();
         return false;
     }
-    qInfo().noquote() << "glimdeck-server écoute sur https://" + address.toString() + ":"
+    qInfo().noquote() << "glimdeck-server écoute sur"
+                      << (m_options.plain ? "http://" : "https://") + address.toString() + ":"
                              + QString::number(this->port())
-                      << "; images dans" << m_storage.absolutePath();
+                      << "; images dans" << m_store.folder();
     return true;
 }
 
-void ImageServer::onPendingConnection()
+void ImageServer::onConnectionAccepted(qintptr descriptor)
 {
-    while (QTcpSocket* pending = m_server.nextPendingConnection()) {
-        auto* connection = new HttpConnection(qobject_cast<QSslSocket*>(pending), m_maxUploadBytes, this);
-        connect(connection, &HttpConnection::requestReceived, this, &ImageServer::onRequestReceived);
-        connect(connection, &HttpConnection::upgradeRequested, this, &ImageServer::onUpgradeRequested);
-    }
-}
-
-void ImageServer::onUpgradeRequested(QSslSocket* socket, const HttpRequest& request)
-{
-    if (request.path != QLatin1String("/")) {
-        socket->write("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
-        socket->disconnectFromHost();
-        connect(socket, &QSslSocket::disconnected, socket, &QObject::deleteLater);
+    QTcpSocket* socket = m_options.plain ? new QTcpSocket : new QSslSocket;
+    if (!socket->setSocketDescriptor(descriptor)) {
+        delete socket;
         return;
     }
-    m_webSockets.handleConnection(socket);
-}
-
-void ImageServer::onRequestReceived(HttpConnection* connection, const HttpRequest& request)
-{
-    const bool get = request.method == "GET" || request.method == "HEAD";
-    if (request.path == QLatin1String("/upload")) {
-        if (request.method == "POST")
-            receiveUpload(connection, request);
-        else
-            connection->respond(405, TEXT, "Envoyez le formulaire avec POST.\n");
-    } else if (!get) {
-        connection->respond(405, TEXT, "Méthode non prise en charge.\n");
-    } else if (request.path == QLatin1String("/")) {
-        connection->respond(200, HTML, UploadPage::form());
-    } else if (request.path == QLatin1String("/users")) {
-        connection->respond(200, TEXT, QByteArray::number(m_hub.clientCount()));
-    } else {
-        servePicture(connection, request.path);
-    }
-}
-
-void ImageServer::servePicture(HttpConnection* connection, const QString& path)
-{
-    const QRegularExpressionMatch match = STORED_PATH.match(path);
-    QFile file(m_storage.filePath(match.captured(1) + QLatin1Char('.') + match.captured(2)));
-    if (!match.hasMatch() || !file.open(QIODevice::ReadOnly)) {
-        connection->respond(404, TEXT, "Introuvable.\n");
-        return;
-    }
-    QByteArray contentType;
-    for (const auto& format : storedFormats()) {
-        if (format.first == match.captured(2))
-            contentType = format.second;
-    }
-    connection->respond(200, contentType, file.readAll());
-}
-
-void ImageServer::receiveUpload(HttpConnection* connection, const HttpRequest& request)
-{
-    MultipartForm form;
-    if (!form.parse(request.body, MultipartForm::boundaryOf(request.header("content-type")))) {
-        connection->respond(400, HTML,
-                            UploadPage::result(QStringLiteral("Erreur"), QStringLiteral("Formulaire illisible.")));
-        return;
-    }
-    for (const QString& field : {QStringLiteral("room"), QStringLiteral("picture"), QStringLiteral("message")}) {
-        if (!form.contains(field)) {
-            connection->respond(
-                400, HTML, UploadPage::result(QStringLiteral("Erreur"), QStringLiteral("Champ manquant : ") + field));
+    if (m_connections >= m_options.maxConnections) {
+        m_limits.logOffence(socket->peerAddress(), QStringLiteral("plus de connexions possibles au total"));
+        m_waiting.removeAll(nullptr);
+        // A newcomer takes the place of the oldest connection still silent, if there is one.
+        if (!evictOldest(m_waiting)) {
+            socket->abort();
+            delete socket;
             return;
         }
     }
-    const QString room = QString::fromUtf8(form.part(QStringLiteral("room")).data).trimmed();
-    if (room.isEmpty() || room.size() > RoomHub::MAX_ROOM_LENGTH) {
-        connection->respond(
-            400, HTML,
-            UploadPage::result(
-                QStringLiteral("Erreur"),
-                QStringLiteral("Le groupe doit compter de 1 à %1 caractères.").arg(RoomHub::MAX_ROOM_LENGTH)));
+    ++m_connections;
+    connect(PeerLimits::lifeOf(socket), &QObject::destroyed, this, [this] { --m_connections; });
+    if (auto* tls = qobject_cast<QSslSocket*>(socket)) {
+        tls->setSslConfiguration(m_options.tls);
+        tls->startServerEncryption();
+    }
+    auto* connection =
+        new HttpConnection(socket, m_options.maxUploadBytes, {m_options.headTimeoutMs, m_options.idleTimeoutMs}, this);
+    connect(connection, &HttpConnection::headReceived, this, &ImageServer::onHeadReceived);
+    connect(connection, &HttpConnection::bodyReceived, this, &ImageServer::onBodyReceived);
+    connect(connection, &QObject::destroyed, this,
+            [this, connection] { m_bodyBytes -= m_reservedBodies.take(connection); });
+    admitWaiting(connection);
+}
+
+void ImageServer::admitWaiting(HttpConnection* connection)
+{
+    m_waiting.removeAll(nullptr);
+    QList<QPointer<HttpConnection>> same;
+    for (const QPointer<HttpConnection>& waiting : std::as_const(m_waiting)) {
+        if (!m_options.plain && waiting->peerAddress() == connection->peerAddress())
+            same.append(waiting);
+    }
+    const bool addressFull = same.size() >= qMin(m_options.maxConnectionsPerAddress, MAX_WAITING);
+    if ((addressFull && !evictOldest(same)) || (m_waiting.size() >= MAX_WAITING && !evictOldest(m_waiting))) {
+        connection->abort();
         return;
     }
-    QByteArray picture = form.part(QStringLiteral("picture")).data;
-    QBuffer buffer(&picture);
-    QImageReader reader(&buffer);
-    const QByteArray format = reader.format();
-    if (!storedFormats().contains(format) || reader.read().isNull()) {
-        connection->respond(
-            415, HTML,
-            UploadPage::result(QStringLiteral("Erreur"), QStringLiteral("Ce fichier n'est pas une image lisible.")));
+    m_waiting.append(connection);
+}
+
+// Drops the first (oldest) of waiting unless it is too young; false when nothing was dropped.
+bool ImageServer::evictOldest(const QList<QPointer<HttpConnection>>& waiting)
+{
+    HttpConnection* oldest = waiting.isEmpty() ? nullptr : waiting.first().data();
+    if (!oldest || oldest->ageMs() < m_options.evictAfterMs)
+        return false;
+    m_waiting.removeOne(oldest);
+    oldest->abort();
+    return true;
+}
+
+QHostAddress ImageServer::clientAddress(const HttpConnection* connection) const
+{
+    const QHostAddress peer = connection->peerAddress();
+    if (!m_options.plain || !peer.isLoopback())
+        return peer;
+    // Behind the local proxy, the client is whom the proxy says; it appends its own peer last.
+    QByteArray forwarded = connection->request().header("x-real-ip");
+    if (forwarded.isEmpty())
+        forwarded = connection->request().header("x-forwarded-for").split(',').last().trimmed();
+    const QHostAddress client(QString::fromLatin1(forwarded));
+    return client.isNull() ? peer : client;
+}
+
+void ImageServer::onHeadReceived(HttpConnection* connection)
+{
+    m_waiting.removeOne(connection);
+    const QHostAddress client = clientAddress(connection);
+    if (!m_limits.admit(client, connection->socket())) {
+        connection->respond(429, TEXT, "Trop de connexions depuis votre adresse.\n");
         return;
     }
-    const QString name =
-        QUuid::createUuid().toString(QUuid::Id128) + QLatin1Char('.') + storedFormats().value(format).first;
-    QSaveFile file(m_storage.filePath(name));
-    if (!file.open(QIODevice::WriteOnly) || file.write(picture) != picture.size() || !file.commit()) {
-        qWarning().noquote() << "Enregistrement impossible :" << file.fileName() << file.errorString();
-        connection->respond(500, HTML,
-                            UploadPage::result(QStringLiteral("Erreur"), QStringLiteral("Enregistrement impossible.")));
+    const HttpRequest& request = connection->request();
+    if (request.isWebSocketUpgrade()) {
+        upgrade(connection);
+    } else if (request.path == QLatin1String("/upload")) {
+        if (request.method == "POST")
+            startUpload(connection, client);
+        else
+            connection->respond(405, TEXT, "Envoyez le formulaire avec POST.\n");
+    } else {
+        routeRequest(connection);
+    }
+}
+
+void ImageServer::routeRequest(HttpConnection* connection)
+{
+    const HttpRequest& request = connection->request();
+    QByteArray bytes;
+    QByteArray contentType;
+    if (request.method != "GET" && request.method != "HEAD")
+        connection->respond(405, TEXT, "Méthode non prise en charge.\n");
+    else if (request.path == QLatin1String("/"))
+        connection->respond(200, HTML, UploadPage::form());
+    else if (request.path == QLatin1String("/users"))
+        connection->respond(200, TEXT, QByteArray::number(m_hub.clientCount()));
+    else if (m_store.read(request.path, bytes, contentType))
+        connection->respond(200, contentType, bytes);
+    else
+        connection->respond(404, TEXT, "Introuvable.\n");
+}
+
+void ImageServer::upgrade(HttpConnection* connection)
+{
+    const HttpRequest& request = connection->request();
+    if (request.path != QLatin1String("/")) {
+        connection->respond(404, TEXT, "Introuvable.\n");
         return;
     }
-    const QString path = QStringLiteral("/images/") + name;
-    const QString message = QString::fromUtf8(form.part(QStringLiteral("message")).data);
-    qInfo().noquote() << "Image reçue pour le groupe" << room << ":" << path << picture.size() << "octets";
-    const int sent = m_hub.broadcast(room, path, message);
+    // Browsers always name the page's origin; a page elsewhere must not use our clients' rooms.
+    // Glim-deck sends none.
+    const QByteArray origin = request.header("origin");
+    if (!origin.isEmpty()
+        && QUrl(QString::fromLatin1(origin))
+                   .authority()
+                   .compare(QString::fromLatin1(request.header("host")), Qt::CaseInsensitive)
+               != 0) {
+        connection->respond(403, TEXT, "Origine refusée.\n");
+        return;
+    }
+    // The WebSocket server neither keeps nor frees the socket: it goes after its WebSocket (see
+    // onWebSocketConnected), or by itself when the WebSocket handshake fails.
+    QTcpSocket* socket = connection->takeSocket();
+    connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+        if (m_upgrading.removeOne(socket))
+            socket->deleteLater();
+    });
+    m_upgrading.removeAll(nullptr);
+    m_upgrading.append(socket);
+    m_webSockets.handleConnection(socket);
+}
+
+void ImageServer::onWebSocketConnected()
+{
+    while (QWebSocket* client = m_webSockets.nextPendingConnection()) {
+        for (const QPointer<QTcpSocket>& socket : std::as_const(m_upgrading)) {
+            if (socket && socket->peerPort() == client->peerPort() && socket->peerAddress() == client->peerAddress()) {
+                connect(client, &QObject::destroyed, socket, &QObject::deleteLater);
+                m_upgrading.removeOne(QPointer<QTcpSocket>(socket));
+                break;
+            }
+        }
+        m_hub.addClient(client);
+    }
+}
+
+bool ImageServer::keyMatches(const QByteArray& key) const
+{
+    if (m_options.uploadKey.isEmpty())
+        return true;
+    if (key.size() != m_options.uploadKey.size())
+        return false;
+    // Every byte is compared whatever the first difference, so timing tells nothing of the key.
+    char difference = 0;
+    for (qsizetype i = 0; i < key.size(); ++i)
+        difference |= char(key.at(i) ^ m_options.uploadKey.at(i));
+    return difference == 0;
+}
+
+void ImageServer::startUpload(HttpConnection* connection, const QHostAddress& client)
+{
+    const QByteArray key = connection->request().header("x-upload-key");
+    if (!key.isEmpty() && !keyMatches(key)) {
+        respondPage(connection, 403, QStringLiteral("Clé d'envoi refusée."));
+        return;
+    }
+    if (!m_limits.allowUpload(client)) {
+        respondPage(connection, 429, QStringLiteral("Trop d'envois depuis votre adresse ; réessayez dans une minute."));
+        return;
+    }
+    if (!reserveBody(connection)) {
+        respondPage(connection, 503, QStringLiteral("Serveur occupé ; réessayez dans un instant."));
+        return;
+    }
+    connection->readBody();
+}
+
+bool ImageServer::reserveBody(HttpConnection* connection)
+{
+    const qint64 length = qMax<qint64>(0, connection->request().contentLength());
+    if (m_bodyBytes + length > UPLOADS_IN_FLIGHT * m_options.maxUploadBytes)
+        return false;
+    m_bodyBytes += length;
+    m_reservedBodies.insert(connection, length);
+    return true;
+}
+
+bool ImageServer::readUploadForm(HttpConnection* connection, UploadFields& fields)
+{
+    MultipartForm form;
+    if (!form.parse(connection->takeBody(), MultipartForm::boundaryOf(connection->request().header("content-type")))) {
+        respondPage(connection, 400, QStringLiteral("Formulaire illisible."));
+        return false;
+    }
+    const QByteArray key = connection->request().header("x-upload-key");
+    if (!keyMatches(key.isEmpty() ? form.part(QStringLiteral("key")).data.trimmed() : key)) {
+        respondPage(connection, 403, QStringLiteral("Clé d'envoi refusée."));
+        return false;
+    }
+    for (const QString& field : {QStringLiteral("room"), QStringLiteral("picture"), QStringLiteral("message")}) {
+        if (!form.contains(field)) {
+            respondPage(connection, 400, QStringLiteral("Champ manquant : ") + field);
+            return false;
+        }
+    }
+    fields.room = RoomHub::validRoom(QString::fromUtf8(form.part(QStringLiteral("room")).data));
+    fields.message = QString::fromUtf8(form.part(QStringLiteral("message")).data);
+    fields.picture = form.part(QStringLiteral("picture")).data;
+    if (fields.room.isEmpty()) {
+        respondPage(connection, 400,
+                    QStringLiteral("Le groupe doit compter de 1 à %1 caractères.").arg(RoomHub::MAX_ROOM_LENGTH));
+        return false;
+    }
+    if (fields.message.size() > MAX_MESSAGE_LENGTH) {
+        respondPage(connection, 400,
+                    QStringLiteral("Le message doit compter au plus %1 caractères.").arg(MAX_MESSAGE_LENGTH));
+        return false;
+    }
+    return true;
+}
+
+void ImageServer::onBodyReceived(HttpConnection* connection)
+{
+    const qint64 reserved = m_reservedBodies.take(connection);
+    UploadFields fields;
+    if (!readUploadForm(connection, fields)) {
+        m_bodyBytes -= reserved;
+        return;
+    }
+    // The reservation stays until the picture is decoded, so bodies waiting for the decoder count too.
+    const QPointer<HttpConnection> guarded(connection);
+    m_encoder.start([this, guarded, fields, reserved] {
+        const PictureStore::Encoded picture = PictureStore::reencode(fields.picture);
+        QMetaObject::invokeMethod(
+            this,
+            [this, guarded, fields, reserved, picture] {
+                m_bodyBytes -= reserved;
+                finishUpload(guarded, fields, picture);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void ImageServer::finishUpload(QPointer<HttpConnection> connection, const UploadFields& fields,
+                               const PictureStore::Encoded& picture)
+{
+    if (!connection)
+        return;
+    if (picture.bytes.isEmpty()) {
+        respondPage(connection, 415, QStringLiteral("Ce fichier n'est pas une image lisible."));
+        return;
+    }
+    const QString path = m_store.store(picture);
+    if (path.isEmpty()) {
+        respondPage(connection, 500, QStringLiteral("Enregistrement impossible."));
+        return;
+    }
+    qInfo().noquote() << "Image reçue pour le groupe" << LogText::quoted(fields.room) << ":" << path
+                      << fields.picture.size() << "octets, gardée en" << picture.bytes.size() << "octets";
+    const int sent = m_hub.broadcast(fields.room, path, fields.message);
     connection->respond(
         200, HTML,
         UploadPage::result(QStringLiteral("Image envoyée"),
-                           QStringLiteral("Image envoyée au groupe %1 (%2 clients).").arg(room).arg(sent)));
+                           QStringLiteral("Image envoyée au groupe %1 (%2 clients).").arg(fields.room).arg(sent)));
 }

@@ -1,42 +1,75 @@
 #pragma once
 
+#include "connectionlistener.h"
+#include "peerlimits.h"
+#include "picturestore.h"
 #include "roomhub.h"
+#include "serveroptions.h"
 
-#include <QDir>
+#include <QHash>
+#include <QList>
 #include <QObject>
-#include <QSslConfiguration>
-#include <QSslServer>
+#include <QPointer>
+#include <QTcpSocket>
+#include <QThreadPool>
 #include <QWebSocketServer>
 
 class HttpConnection;
-class QSslSocket;
-struct HttpRequest;
+class QTcpSocket;
 
-// One TLS port: the secure WebSocket on "/", and over HTTPS the upload page, the uploads, the
-// stored pictures and the count of connected clients.
+// One port: the WebSocket on "/", and over HTTP the upload page, the uploads, the stored
+// pictures and the count of connected clients. TLS unless it runs behind a local reverse proxy.
 class ImageServer : public QObject
 {
     Q_OBJECT
 
 public:
-    static constexpr qint64 DEFAULT_MAX_UPLOAD_BYTES = 32 * 1024 * 1024;
+    // Connections still in their TLS handshake or request head, at most as many per address as
+    // that address may hold: older ones make way for newcomers.
+    static constexpr int MAX_WAITING = 256;
+    // Upload bodies held at once, as a multiple of the largest upload.
+    static constexpr int UPLOADS_IN_FLIGHT = 3;
+    static constexpr int MAX_MESSAGE_LENGTH = 500;
 
-    ImageServer(const QSslConfiguration& tls, const QString& storage, qint64 maxUploadBytes, QObject* parent = nullptr);
+    explicit ImageServer(const ServerOptions& options, QObject* parent = nullptr);
 
     bool listen(const QHostAddress& address, quint16 port);
-    quint16 port() const { return m_server.serverPort(); }
+    quint16 port() const { return m_listener.serverPort(); }
     RoomHub& hub() { return m_hub; }
 
 private:
-    void onPendingConnection();
-    void onUpgradeRequested(QSslSocket* socket, const HttpRequest& request);
-    void onRequestReceived(HttpConnection* connection, const HttpRequest& request);
-    void receiveUpload(HttpConnection* connection, const HttpRequest& request);
-    void servePicture(HttpConnection* connection, const QString& path);
+    struct UploadFields
+    {
+        QString room;
+        QString message;
+        QByteArray picture;
+    };
+    void onConnectionAccepted(qintptr descriptor);
+    void onHeadReceived(HttpConnection* connection);
+    void onBodyReceived(HttpConnection* connection);
+    void onWebSocketConnected();
+    void admitWaiting(HttpConnection* connection);
+    bool evictOldest(const QList<QPointer<HttpConnection>>& waiting);
+    void routeRequest(HttpConnection* connection);
+    void upgrade(HttpConnection* connection);
+    void startUpload(HttpConnection* connection, const QHostAddress& client);
+    bool reserveBody(HttpConnection* connection);
+    bool readUploadForm(HttpConnection* connection, UploadFields& fields);
+    void finishUpload(QPointer<HttpConnection> connection, const UploadFields& fields,
+                      const PictureStore::Encoded& picture);
+    QHostAddress clientAddress(const HttpConnection* connection) const;
+    bool keyMatches(const QByteArray& key) const;
 
-    QSslServer m_server;
+    ServerOptions m_options;
+    ConnectionListener m_listener;
     QWebSocketServer m_webSockets;
     RoomHub m_hub;
-    QDir m_storage;
-    qint64 m_maxUploadBytes;
+    PictureStore m_store;
+    PeerLimits m_limits;
+    QThreadPool m_encoder;
+    QList<QPointer<HttpConnection>> m_waiting;
+    QList<QPointer<QTcpSocket>> m_upgrading;
+    QHash<HttpConnection*, qint64> m_reservedBodies;
+    qint64 m_bodyBytes = 0;
+    int m_connections = 0;
 };

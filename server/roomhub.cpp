@@ -1,20 +1,54 @@
 #include "roomhub.h"
 
+#include "logtext.h"
+
 #include <QDebug>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QWebSocket>
 
-RoomHub::RoomHub(QObject* parent)
+namespace {
+
+// The rooms of a "room:changed" message, trimmed and without repeats; false when the message
+// is not one, lists too many rooms, or a room that is not 1 to 10 characters.
+bool roomsOf(const QString& text, QStringList& rooms)
+{
+    const QJsonDocument document = QJsonDocument::fromJson(text.toUtf8());
+    const QJsonObject message = document.object();
+    const QJsonValue list = message.value(QStringLiteral("data")).toObject().value(QStringLiteral("rooms"));
+    if (message.value(QStringLiteral("event")).toString() != QLatin1String("room:changed") || !list.isArray()
+        || list.toArray().size() > RoomHub::MAX_ROOMS)
+        return false;
+    for (const QJsonValue& value : list.toArray()) {
+        const QString room = RoomHub::validRoom(value.toString());
+        if (room.isEmpty())
+            return false;
+        if (!rooms.contains(room))
+            rooms.append(room);
+    }
+    return true;
+}
+
+} // namespace
+
+RoomHub::RoomHub(int pingIntervalMs, QObject* parent)
     : QObject(parent)
 {
+    connect(&m_pingTimer, &QTimer::timeout, this, &RoomHub::onPingTimeout);
+    m_pingTimer.start(pingIntervalMs);
 }
 
 RoomHub::~RoomHub()
 {
-    for (QWebSocket* client : m_rooms.keys())
+    for (QWebSocket* client : m_clients.keys())
         client->disconnect(this);
+}
+
+QString RoomHub::validRoom(const QString& room)
+{
+    const QString trimmed = room.trimmed();
+    return trimmed.size() <= MAX_ROOM_LENGTH ? trimmed : QString();
 }
 
 QString RoomHub::peerOf(const QWebSocket* client)
@@ -25,42 +59,63 @@ QString RoomHub::peerOf(const QWebSocket* client)
 void RoomHub::addClient(QWebSocket* client)
 {
     client->setParent(this);
-    m_rooms.insert(client, {});
-    qInfo().noquote() << "Connexion WebSocket de" << peerOf(client) << "(" << m_rooms.size() << "clients )";
+    client->setMaxAllowedIncomingMessageSize(MAX_INCOMING_MESSAGE_BYTES);
+    client->setMaxAllowedIncomingFrameSize(MAX_INCOMING_MESSAGE_BYTES);
+    m_clients.insert(client, {});
+    qInfo().noquote() << "Connexion WebSocket de" << peerOf(client) << "(" << m_clients.size() << "clients )";
     connect(client, &QWebSocket::textMessageReceived, this,
             [this, client](const QString& text) { onTextMessage(client, text); });
+    connect(client, &QWebSocket::pong, this, [this, client] {
+        if (auto it = m_clients.find(client); it != m_clients.end())
+            it->awaitingPong = false;
+    });
     connect(client, &QWebSocket::disconnected, this, [this, client] { onDisconnected(client); });
 }
 
 void RoomHub::onDisconnected(QWebSocket* client)
 {
-    if (!m_rooms.remove(client))
+    if (!m_clients.remove(client))
         return;
-    qInfo().noquote() << "Déconnexion WebSocket de" << peerOf(client) << "(" << m_rooms.size() << "clients )";
+    qInfo().noquote() << "Déconnexion WebSocket de" << peerOf(client) << "(" << m_clients.size() << "clients )";
     client->deleteLater();
+}
+
+void RoomHub::drop(QWebSocket* client, const char* reason)
+{
+    qWarning().noquote() << "Client WebSocket" << peerOf(client) << "déconnecté :" << reason;
+    client->abort();
+    onDisconnected(client);
+}
+
+void RoomHub::onPingTimeout()
+{
+    for (QWebSocket* client : m_clients.keys()) {
+        if (m_clients.value(client).awaitingPong) {
+            drop(client, "pas de réponse au ping");
+            continue;
+        }
+        m_clients[client].awaitingPong = true;
+        client->ping();
+    }
 }
 
 void RoomHub::onTextMessage(QWebSocket* client, const QString& text)
 {
-    const QJsonDocument document = QJsonDocument::fromJson(text.toUtf8());
-    const QJsonObject message = document.object();
-    const QJsonValue rooms = message.value(QStringLiteral("data")).toObject().value(QStringLiteral("rooms"));
-    if (!document.isObject() || message.value(QStringLiteral("event")).toString() != QLatin1String("room:changed")
-        || !rooms.isArray()) {
-        qWarning().noquote() << "Message ignoré de" << peerOf(client) << ":" << text.left(200);
+    QStringList rooms;
+    if (!m_clients.contains(client))
+        return;
+    if (!roomsOf(text, rooms)) {
+        qWarning().noquote() << "Message ignoré de" << peerOf(client) << ":" << LogText::quoted(text);
         return;
     }
-    QSet<QString> subscribed;
-    QStringList listed;
-    for (const QJsonValue& room : rooms.toArray()) {
-        if (room.isString() && !subscribed.contains(room.toString())) {
-            subscribed.insert(room.toString());
-            listed.append(room.toString());
-        }
-    }
-    m_rooms.insert(client, subscribed);
-    qInfo().noquote() << "Abonnement de" << peerOf(client) << ":" << listed.join(QStringLiteral(", "));
-    emit subscriptionChanged(peerOf(client), listed);
+    m_clients[client].rooms = QSet<QString>(rooms.cbegin(), rooms.cend());
+    QStringList logged;
+    for (const QString& room : rooms.mid(0, LOGGED_ROOMS))
+        logged.append(LogText::quoted(room));
+    qInfo().noquote() << "Abonnement de" << peerOf(client) << ":" << rooms.size() << "groupes :"
+                      << logged.join(QStringLiteral(", "))
+                             + (rooms.size() > LOGGED_ROOMS ? QStringLiteral(", …") : QString());
+    emit subscriptionChanged(peerOf(client), rooms);
 }
 
 int RoomHub::broadcast(const QString& room, const QString& imagePath, const QString& message)
@@ -73,12 +128,17 @@ int RoomHub::broadcast(const QString& room, const QString& imagePath, const QStr
     event.insert(QStringLiteral("data"), data);
     const QString text = QString::fromUtf8(QJsonDocument(event).toJson(QJsonDocument::Compact));
     int sent = 0;
-    for (auto it = m_rooms.cbegin(); it != m_rooms.cend(); ++it) {
-        if (it.value().contains(room)) {
-            it.key()->sendTextMessage(text);
-            ++sent;
+    for (QWebSocket* client : m_clients.keys()) {
+        if (!m_clients.value(client).rooms.contains(room))
+            continue;
+        if (client->bytesToWrite() > MAX_UNSENT_BYTES) {
+            drop(client, "trop de données en attente");
+            continue;
         }
+        client->sendTextMessage(text);
+        ++sent;
     }
-    qInfo().noquote() << "Diffusion de" << imagePath << "au groupe" << room << ":" << sent << "clients";
+    qInfo().noquote() << "Diffusion de" << imagePath << "au groupe" << LogText::quoted(room) << ":" << sent
+                      << "clients";
     return sent;
 }

@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QSet>
 #include <QString>
+#include <QTimer>
 
 class QWebSocket;
 
@@ -15,13 +16,21 @@ class RoomHub : public QObject
 
 public:
     static constexpr int MAX_ROOM_LENGTH = 10;
+    static constexpr int MAX_ROOMS = 50;
+    // A subscription of MAX_ROOMS rooms fits with room to spare.
+    static constexpr int MAX_INCOMING_MESSAGE_BYTES = 4096;
+    // Twenty broadcasts or more: a client this far behind is not reading.
+    static constexpr qint64 MAX_UNSENT_BYTES = 32 * 1024;
+    static constexpr int LOGGED_ROOMS = 5;
 
-    explicit RoomHub(QObject* parent = nullptr);
+    explicit RoomHub(int pingIntervalMs, QObject* parent = nullptr);
     ~RoomHub() override;
 
+    // A room as typed, trimmed; empty when it is not 1 to MAX_ROOM_LENGTH characters.
+    static QString validRoom(const QString& room);
     // Takes the connection over; it is deleted when it closes.
     void addClient(QWebSocket* client);
-    int clientCount() const { return int(m_rooms.size()); }
+    int clientCount() const { return int(m_clients.size()); }
     // Sends a photo to every client subscribed to room; returns how many got it.
     int broadcast(const QString& room, const QString& imagePath, const QString& message);
 
@@ -29,9 +38,17 @@ signals:
     void subscriptionChanged(const QString& peer, const QStringList& rooms);
 
 private:
+    struct Client
+    {
+        QSet<QString> rooms;
+        bool awaitingPong = false;
+    };
     void onTextMessage(QWebSocket* client, const QString& text);
     void onDisconnected(QWebSocket* client);
+    void onPingTimeout();
+    void drop(QWebSocket* client, const char* reason);
     static QString peerOf(const QWebSocket* client);
 
-    QHash<QWebSocket*, QSet<QString>> m_rooms;
+    QHash<QWebSocket*, Client> m_clients;
+    QTimer m_pingTimer;
 };

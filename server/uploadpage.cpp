@@ -14,7 +14,8 @@ QByteArray UploadPage::form()
 <form method="post" action="/upload" enctype="multipart/form-data">
 <label>Groupe <input name="room" maxlength="10" required></label>
 <label>Image <input name="picture" type="file" accept="image/*" required></label>
-<label>Message <input name="message" size="40"></label>
+<label>Message <input name="message" size="40" maxlength="500"></label>
+<label>Clé d'envoi (si le serveur en demande une) <input name="key" type="password" autocomplete="off"></label>
 <button type="submit">Envoyer</button>
 </form>
 </body>

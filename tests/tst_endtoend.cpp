@@ -13,8 +13,11 @@
 #include <QPixmap>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QWindow>
@@ -28,13 +31,16 @@ private slots:
     void initTestCase();
     void init();
     void cleanup();
+    void photoForOurRoomShowsAndGoes_data();
     void photoForOurRoomShowsAndGoes();
     void clientComesBackAfterServerRestart();
     void trayIconShowsStateAndOpensRoomWindow();
 
 private:
-    void startServer();
+    void startServer(bool behindNginx = false);
+    void startNginx(quint16 serverPort);
     void stopServer();
+    QByteArray get(const QString& url);
     void startClient(const QByteArray& rooms);
     bool waitForServerLog(const QString& text, int timeoutMs);
     int upload(const QString& room, const QColor& colour, const QString& message = QStringLiteral("Bonjour"));
@@ -49,6 +55,7 @@ private:
     QString m_certs;
     std::unique_ptr<QTemporaryDir> m_home;
     QProcess m_server;
+    QProcess m_nginx;
     QProcess m_client;
     QString m_serverLog;
     QNetworkAccessManager m_network;
@@ -79,7 +86,7 @@ void TestEndToEnd::init()
 void TestEndToEnd::cleanup()
 {
     m_server.disconnect(this);
-    for (QProcess* process : {&m_client, &m_server}) {
+    for (QProcess* process : {&m_client, &m_nginx, &m_server}) {
         if (process->state() != QProcess::NotRunning) {
             process->terminate();
             if (!process->waitForFinished(5000))
@@ -89,24 +96,73 @@ void TestEndToEnd::cleanup()
     }
 }
 
-void TestEndToEnd::startServer()
+// On the port the client is built for: the server itself, or nginx in front of the server in
+// plain mode on another loopback port.
+void TestEndToEnd::startServer(bool behindNginx)
 {
-    m_server.start(QStringLiteral(GLIMDECK_SERVER_EXECUTABLE),
-                   {QStringLiteral("--cert"), m_certs + QStringLiteral("/server.pem"), QStringLiteral("--key"),
-                    m_certs + QStringLiteral("/server.key"), QStringLiteral("--port"),
-                    QString::number(QUrl(HTTPS_BASE_URL).port()), QStringLiteral("--storage"),
-                    m_home->filePath(QStringLiteral("storage"))});
+    QStringList arguments{QStringLiteral("--storage"), m_home->filePath(QStringLiteral("storage")),
+                          QStringLiteral("--listen"), QStringLiteral("127.0.0.1"), QStringLiteral("--port")};
+    if (behindNginx) {
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost));
+        const quint16 port = probe.serverPort();
+        probe.close();
+        arguments << QString::number(port) << QStringLiteral("--no-tls");
+        startNginx(port);
+    } else {
+        arguments << QString::number(QUrl(HTTPS_BASE_URL).port(443)) << QStringLiteral("--cert")
+                  << m_certs + QStringLiteral("/server.pem") << QStringLiteral("--key")
+                  << m_certs + QStringLiteral("/server.key");
+    }
+    m_server.start(QStringLiteral(GLIMDECK_SERVER_EXECUTABLE), arguments);
     QVERIFY(m_server.waitForStarted(10000));
     // Listening once /users answers.
-    QTRY_VERIFY_WITH_TIMEOUT(
-        [this] {
-            QNetworkReply* reply = m_network.get(QNetworkRequest(QUrl(USERS_URL)));
-            QSignalSpy finished(reply, &QNetworkReply::finished);
-            finished.wait(2000);
-            reply->deleteLater();
-            return reply->error() == QNetworkReply::NoError;
-        }(),
-        15000);
+    QTRY_VERIFY_WITH_TIMEOUT(!get(USERS_URL).isNull(), 15000);
+}
+
+// The shipped site, moved to loopback, the test certificate and the server's port.
+void TestEndToEnd::startNginx(quint16 serverPort)
+{
+    const QString folder = m_home->filePath(QStringLiteral("nginx"));
+    QVERIFY(QDir().mkpath(folder));
+    // Run as root, nginx's workers are "nobody" and must reach their temporary files.
+    for (const QString& path : {m_home->path(), folder})
+        QVERIFY(QFile::setPermissions(path, QFile::permissions(path) | QFile::ExeOther));
+    QFile shipped(QStringLiteral(GLIMDECK_NGINX_SITE));
+    QVERIFY(shipped.open(QIODevice::ReadOnly));
+    QString site = QString::fromUtf8(shipped.readAll());
+    site.replace(QRegularExpression(QStringLiteral("listen \\[::\\]:443 ssl;")), QString())
+        .replace(QRegularExpression(QStringLiteral("listen 443 ssl;")),
+                 QStringLiteral("listen 127.0.0.1:%1 ssl;").arg(QUrl(HTTPS_BASE_URL).port(443)))
+        .replace(QRegularExpression(QStringLiteral("ssl_certificate .*;")),
+                 QStringLiteral("ssl_certificate %1/server.pem;").arg(m_certs))
+        .replace(QRegularExpression(QStringLiteral("ssl_certificate_key .*;")),
+                 QStringLiteral("ssl_certificate_key %1/server.key;").arg(m_certs))
+        .replace(QStringLiteral("server 127.0.0.1:8080;"), QStringLiteral("server 127.0.0.1:%1;").arg(serverPort));
+    QFile config(folder + QStringLiteral("/nginx.conf"));
+    QVERIFY(config.open(QIODevice::WriteOnly));
+    config.write(QStringLiteral("daemon off; worker_processes 1; pid nginx.pid; error_log error.log;\n"
+                                "events { worker_connections 256; }\n"
+                                "http { access_log access.log; client_body_temp_path body; proxy_temp_path proxy;\n"
+                                "fastcgi_temp_path fastcgi; uwsgi_temp_path uwsgi; scgi_temp_path scgi;\n%1}\n")
+                     .arg(site)
+                     .toUtf8());
+    config.close();
+    m_nginx.setProcessChannelMode(QProcess::ForwardedChannels);
+    m_nginx.start(QStandardPaths::findExecutable(QStringLiteral("nginx"), {QStringLiteral("/usr/sbin")}),
+                  {QStringLiteral("-p"), folder, QStringLiteral("-c"), config.fileName(), QStringLiteral("-e"),
+                   QStringLiteral("error.log")});
+    QVERIFY2(m_nginx.waitForStarted(10000), "nginx is needed (Debian: nginx-light)");
+}
+
+// The body of a GET, or a null array when it fails.
+QByteArray TestEndToEnd::get(const QString& url)
+{
+    QNetworkReply* reply = m_network.get(QNetworkRequest(QUrl(url)));
+    QSignalSpy finished(reply, &QNetworkReply::finished);
+    finished.wait(2000);
+    reply->deleteLater();
+    return reply->error() == QNetworkReply::NoError ? reply->readAll() : QByteArray();
 }
 
 void TestEndToEnd::stopServer()
@@ -205,11 +261,20 @@ bool TestEndToEnd::waitForCentre(const std::function<bool(const QColor&)>& wante
     return false;
 }
 
+void TestEndToEnd::photoForOurRoomShowsAndGoes_data()
+{
+    QTest::addColumn<bool>("behindNginx");
+    QTest::newRow("direct") << false;
+    QTest::newRow("behind nginx") << true;
+}
+
 void TestEndToEnd::photoForOurRoomShowsAndGoes()
 {
-    startServer();
+    QFETCH(bool, behindNginx);
+    startServer(behindNginx);
     startClient("[\"e2e\"]");
     QVERIFY2(waitForServerLog(QStringLiteral("e2e"), 15000), qPrintable(m_serverLog));
+    QCOMPARE(get(USERS_URL), QByteArray("1"));
     const QColor red(220, 30, 30);
     const QColor blue(30, 30, 220);
     QVERIFY(!near(centrePixel(), red));
@@ -288,7 +353,7 @@ void TestEndToEnd::trayIconShowsStateAndOpensRoomWindow()
     const QColor red(0xe5, 0x39, 0x35);
     QVERIFY(waitForWindowCentre(icon, red, 5000));
     startServer();
-    QVERIFY(waitForServerLog(QStringLiteral("famille, bureau"), 15000));
+    QVERIFY(waitForServerLog(QStringLiteral(R"("famille", "bureau")"), 15000));
     QVERIFY(waitForWindowCentre(icon, green, 5000));
 
     xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), icon, QStringLiteral("6"), QStringLiteral("6"),

@@ -1,4 +1,7 @@
 #include "imageserver.h"
+#include "logcapture.h"
+#include "picturestore.h"
+#include "silentproxy.h"
 #include "testcertificates.h"
 
 #include <QBuffer>
@@ -10,11 +13,14 @@
 #include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QProcess>
 #include <QSignalSpy>
+#include <QSslSocket>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QWebSocket>
 
+#include <algorithm>
 #include <memory>
 
 using Fields = QList<QPair<QByteArray, QByteArray>>;
@@ -32,6 +38,27 @@ private slots:
     void badInputChangesNothing();
     void malformedMessagesKeepTheConnection();
     void webSocketOnlyOnTheRoot();
+    void abortedHandshakesDoNotStopAccepting();
+    void limitsAnswerTooManyRequests_data();
+    void limitsAnswerTooManyRequests();
+    void connectionsInTotalAreBounded();
+    void subscriptionRules_data();
+    void subscriptionRules();
+    void oversizedMessageCloses();
+    void deadWebSocketIsClosed();
+    void uploadKey_data();
+    void uploadKey();
+    void picturesAreReencoded_data();
+    void picturesAreReencoded();
+    void oldestPicturesGoFirst();
+    void originChecked_data();
+    void originChecked();
+    void rawRequests_data();
+    void rawRequests();
+    void logLinesEscapeClientText();
+    void plainModeCountsForwardedAddresses();
+    void badOptionsExitNonZero_data();
+    void badOptionsExitNonZero();
 
 private:
     struct Reply
@@ -40,15 +67,21 @@ private:
         QByteArray body;
         QByteArray contentType;
     };
-    std::unique_ptr<QWebSocket> connectClient(const QStringList& rooms, const QString& path = QStringLiteral("/"));
+    void startServer();
+    std::unique_ptr<QWebSocket> connectClient(const QStringList& rooms, const QString& path = QStringLiteral("/"),
+                                              const QString& origin = QString(), quint16 port = 0);
     static void subscribe(QWebSocket& client, const QStringList& rooms);
     Reply finish(QNetworkReply* reply);
     Reply get(const QString& path);
-    Reply upload(const Fields& fields);
-    static QByteArray png(int side);
+    Reply upload(const Fields& fields, const Fields& headers = {});
+    QByteArray exchange(const QByteArray& request, bool* closed);
+    static QByteArray png(int side) { return encoded(QSize(side, side), "PNG"); }
+    static QByteArray encoded(QSize size, const char* format, QImage::Format pixels = QImage::Format_RGB32);
+    static QByteArray phoneJpeg();
     int storedFiles() const;
 
     QTemporaryDir m_storage;
+    ServerOptions m_options;
     std::unique_ptr<ImageServer> m_server;
     QNetworkAccessManager m_network;
 };
@@ -62,16 +95,29 @@ void TestImageServer::initTestCase()
 void TestImageServer::init()
 {
     QDir(m_storage.path()).removeRecursively();
-    m_server =
-        std::make_unique<ImageServer>(TestCertificates::instance().serverConfiguration(), m_storage.path(), 64 * 1024);
+    m_options = ServerOptions();
+    m_options.tls = TestCertificates::instance().serverConfiguration();
+    m_options.storage = m_storage.path();
+    m_options.maxUploadBytes = 64 * 1024;
+    m_options.headTimeoutMs = 2000;
+    m_options.idleTimeoutMs = 1000;
+    m_options.evictAfterMs = 0;
+    startServer();
+}
+
+void TestImageServer::startServer()
+{
+    m_server.reset();
+    m_server = std::make_unique<ImageServer>(m_options);
     QVERIFY(m_server->listen(QHostAddress::LocalHost, 0));
 }
 
-std::unique_ptr<QWebSocket> TestImageServer::connectClient(const QStringList& rooms, const QString& path)
+std::unique_ptr<QWebSocket> TestImageServer::connectClient(const QStringList& rooms, const QString& path,
+                                                           const QString& origin, quint16 port)
 {
-    auto client = std::make_unique<QWebSocket>();
+    auto client = std::make_unique<QWebSocket>(origin);
     QSignalSpy connected(client.get(), &QWebSocket::connected);
-    client->open(QUrl(QStringLiteral("wss://localhost:%1%2").arg(m_server->port()).arg(path)));
+    client->open(QUrl(QStringLiteral("wss://localhost:%1%2").arg(port ? port : m_server->port()).arg(path)));
     if (!connected.wait(5000))
         return nullptr;
     subscribe(*client, rooms);
@@ -101,7 +147,7 @@ TestImageServer::Reply TestImageServer::get(const QString& path)
     return finish(m_network.get(QNetworkRequest(url)));
 }
 
-TestImageServer::Reply TestImageServer::upload(const Fields& fields)
+TestImageServer::Reply TestImageServer::upload(const Fields& fields, const Fields& headers)
 {
     auto* form = new QHttpMultiPart(QHttpMultiPart::FormDataType);
     for (const auto& field : fields) {
@@ -113,21 +159,48 @@ TestImageServer::Reply TestImageServer::upload(const Fields& fields)
         part.setBody(field.second);
         form->append(part);
     }
-    QNetworkReply* reply = m_network.post(
-        QNetworkRequest(QUrl(QStringLiteral("https://localhost:%1/upload").arg(m_server->port()))), form);
+    const QString scheme = m_options.plain ? QStringLiteral("http") : QStringLiteral("https");
+    QNetworkRequest request(QUrl(QStringLiteral("%1://localhost:%2/upload").arg(scheme).arg(m_server->port())));
+    for (const auto& header : headers)
+        request.setRawHeader(header.first, header.second);
+    QNetworkReply* reply = m_network.post(request, form);
     form->setParent(reply);
     return finish(reply);
 }
 
-QByteArray TestImageServer::png(int side)
+// One request on its own TLS connection; everything the server sent until it closed.
+QByteArray TestImageServer::exchange(const QByteArray& request, bool* closed)
 {
-    QImage image(side, side, QImage::Format_RGB32);
-    image.fill(Qt::darkCyan);
+    QSslSocket socket;
+    QSignalSpy disconnected(&socket, &QSslSocket::disconnected);
+    socket.connectToHostEncrypted(QStringLiteral("localhost"), m_server->port());
+    socket.write(request);
+    *closed = disconnected.wait(5000);
+    return socket.readAll();
+}
+
+QByteArray TestImageServer::encoded(QSize size, const char* format, QImage::Format pixels)
+{
+    QImage image(size, pixels);
+    image.fill(pixels == QImage::Format_ARGB32 ? Qt::transparent : Qt::darkCyan);
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
+    image.save(&buffer, format);
     return bytes;
+}
+
+// A 40 x 20 JPEG as a phone writes it: EXIF orientation "turn a quarter" (6), a position in a
+// comment, and bytes after its end.
+QByteArray TestImageServer::phoneJpeg()
+{
+    const QByteArray tiff("MM\0*\0\0\0\x08\0\x01\x01\x12\0\x03\0\0\0\x01\0\x06\0\0\0\0\0\0", 26);
+    const QByteArray exif =
+        "\xff\xe1" + QByteArray(1, 0) + char(2 + 6 + tiff.size()) + QByteArray("Exif\0\0", 6) + tiff;
+    const QByteArray position = "GPS 48.8584 N 2.2945 E";
+    const QByteArray comment = "\xff\xfe" + QByteArray(1, 0) + char(2 + position.size()) + position;
+    const QByteArray jpeg = encoded(QSize(40, 20), "JPEG");
+    return jpeg.left(2) + exif + comment + jpeg.mid(2) + "junk<html>";
 }
 
 int TestImageServer::storedFiles() const
@@ -158,8 +231,8 @@ void TestImageServer::photoGoesToItsRoomOnly()
     QVERIFY(path.startsWith(QLatin1Char('/')));
     const Reply served = get(path);
     QCOMPARE(served.status, 200);
-    QCOMPARE(served.contentType, QByteArray("image/png"));
-    QCOMPARE(served.body, picture);
+    QCOMPARE(served.contentType, QByteArray("image/jpeg"));
+    QCOMPARE(QImage::fromData(served.body).size(), QSize(20, 20));
 
     // A new list replaces the old one.
     subscribe(*first, {QStringLiteral("r2")});
@@ -248,6 +321,291 @@ void TestImageServer::webSocketOnlyOnTheRoot()
 {
     QVERIFY(!connectClient({}, QStringLiteral("/elsewhere")));
     QVERIFY(connectClient({}));
+}
+
+void TestImageServer::abortedHandshakesDoNotStopAccepting()
+{
+    m_options.maxConnectionsPerAddress = 16;
+    startServer();
+    // Forty connections that never speak, then forty handshakes cut short by the peer.
+    std::vector<std::unique_ptr<QTcpSocket>> silent(40);
+    for (auto& socket : silent) {
+        socket = std::make_unique<QTcpSocket>();
+        socket->connectToHost(QHostAddress::LocalHost, m_server->port());
+    }
+    int aborted = 0;
+    for (int i = 0; i < 40; ++i) {
+        auto* cut = new QTcpSocket(this);
+        connect(cut, &QTcpSocket::connected, this, [cut, &aborted] {
+            cut->write(QByteArray::fromHex("16030100"));
+            cut->abort();
+            cut->deleteLater();
+            ++aborted;
+        });
+        cut->connectToHost(QHostAddress::LocalHost, m_server->port());
+    }
+    QTRY_COMPARE(aborted, 40);
+    auto client = connectClient({});
+    QVERIFY(client);
+    QCOMPARE(get(QStringLiteral("/users")).body, QByteArray("1"));
+    // Past the deadline for the handshake and head, a silent connection is closed.
+    QTcpSocket late;
+    late.connectToHost(QHostAddress::LocalHost, m_server->port());
+    QTRY_COMPARE_WITH_TIMEOUT(late.state(), QAbstractSocket::UnconnectedState, 10000);
+}
+
+void TestImageServer::limitsAnswerTooManyRequests_data()
+{
+    QTest::addColumn<bool>("connections");
+    QTest::newRow("connections per address") << true;
+    QTest::newRow("uploads per minute") << false;
+}
+
+void TestImageServer::limitsAnswerTooManyRequests()
+{
+    QFETCH(bool, connections);
+    m_options.maxConnectionsPerAddress = connections ? 2 : 64;
+    m_options.uploadsPerMinute = connections ? 30 : 1;
+    startServer();
+    auto first = connectClient({});
+    auto second = connectClient({});
+    QVERIFY(first && second);
+    const Fields fields{{"room", "r1"}, {"message", "m"}, {"picture", png(8)}};
+    const auto attempt = [&] { return connections ? get(QStringLiteral("/users")).status : upload(fields).status; };
+    if (!connections)
+        QCOMPARE(attempt(), 200);
+    LogCapture log;
+    for (int i = 0; i < 3; ++i)
+        QCOMPARE(attempt(), 429);
+    QCOMPARE(log.countStartingWith(QStringLiteral("Limite atteinte pour 127.0.0.1")), 1);
+    if (connections) {
+        first.reset();
+        QTRY_COMPARE(attempt(), 200);
+    }
+}
+
+void TestImageServer::connectionsInTotalAreBounded()
+{
+    m_options.maxConnections = 2;
+    startServer();
+    auto first = connectClient({});
+    auto second = connectClient({});
+    QVERIFY(first && second);
+    QCOMPARE(get(QStringLiteral("/users")).status, 0);
+    first.reset();
+    QTRY_COMPARE(get(QStringLiteral("/users")).body, QByteArray("1"));
+}
+
+void TestImageServer::subscriptionRules_data()
+{
+    QTest::addColumn<QStringList>("rooms");
+    QTest::addColumn<bool>("receives");
+    QStringList many{QStringLiteral("r1")};
+    for (int i = 1; i < RoomHub::MAX_ROOMS; ++i)
+        many.append(QString::number(i));
+    QTest::newRow("trimmed") << QStringList{QStringLiteral(" r1 ")} << true;
+    QTest::newRow("50 rooms") << many << true;
+    QTest::newRow("51 rooms") << many + QStringList{QStringLiteral("x")} << false;
+    QTest::newRow("room of 11 characters") << QStringList{QStringLiteral("r1"), QStringLiteral("abcdefghijk")} << false;
+    QTest::newRow("blank room") << QStringList{QStringLiteral("r1"), QStringLiteral("  ")} << false;
+}
+
+void TestImageServer::subscriptionRules()
+{
+    QFETCH(QStringList, rooms);
+    QFETCH(bool, receives);
+    QSignalSpy subscribed(&m_server->hub(), &RoomHub::subscriptionChanged);
+    auto client = connectClient(rooms);
+    QVERIFY(client);
+    QSignalSpy received(client.get(), &QWebSocket::textMessageReceived);
+    const auto arrives = [receives](QSignalSpy& spy) { return !spy.isEmpty() || spy.wait(receives ? 5000 : 300); };
+    QCOMPARE(arrives(subscribed), receives);
+    QCOMPARE(upload({{"room", "r1"}, {"message", "m"}, {"picture", png(8)}}).status, 200);
+    QCOMPARE(arrives(received), receives);
+}
+
+void TestImageServer::oversizedMessageCloses()
+{
+    auto client = connectClient({});
+    QVERIFY(client);
+    QSignalSpy disconnected(client.get(), &QWebSocket::disconnected);
+    client->sendTextMessage(QString(RoomHub::MAX_INCOMING_MESSAGE_BYTES + 1, QLatin1Char('x')));
+    QVERIFY(disconnected.wait(5000));
+}
+
+void TestImageServer::deadWebSocketIsClosed()
+{
+    m_options.pingIntervalMs = 200;
+    startServer();
+    SilentProxy proxy(m_server->port());
+    QVERIFY(proxy.listen());
+    auto client = connectClient({}, QStringLiteral("/"), QString(), proxy.port());
+    QVERIFY(client);
+    QTest::qWait(600);
+    QCOMPARE(get(QStringLiteral("/users")).body, QByteArray("1"));
+    proxy.setSilent(true);
+    QTRY_COMPARE_WITH_TIMEOUT(get(QStringLiteral("/users")).body, QByteArray("0"), 5000);
+}
+
+void TestImageServer::uploadKey_data()
+{
+    QTest::addColumn<QByteArray>("field");
+    QTest::addColumn<QByteArray>("header");
+    QTest::addColumn<int>("status");
+    QTest::newRow("no key") << QByteArray() << QByteArray() << 403;
+    QTest::newRow("wrong field") << QByteArray("s3cres") << QByteArray() << 403;
+    QTest::newRow("field") << QByteArray("s3cret") << QByteArray() << 200;
+    QTest::newRow("header") << QByteArray() << QByteArray("s3cret") << 200;
+    QTest::newRow("wrong header, right field") << QByteArray("s3cret") << QByteArray("nope") << 403;
+}
+
+void TestImageServer::uploadKey()
+{
+    QFETCH(QByteArray, field);
+    QFETCH(QByteArray, header);
+    QFETCH(int, status);
+    m_options.uploadKey = "s3cret";
+    startServer();
+    Fields fields{{"room", "r1"}, {"message", "m"}, {"picture", png(8)}};
+    if (!field.isEmpty())
+        fields.append({"key", field});
+    QCOMPARE(upload(fields, header.isEmpty() ? Fields{} : Fields{{"X-Upload-Key", header}}).status, status);
+    QCOMPARE(storedFiles(), status == 200 ? 1 : 0);
+}
+
+void TestImageServer::picturesAreReencoded_data()
+{
+    QTest::addColumn<QByteArray>("picture");
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<QByteArray>("contentType");
+    QTest::newRow("phone photo") << phoneJpeg() << QSize(20, 40) << QByteArray("image/jpeg");
+    QTest::newRow("wider than 3840") << encoded(QSize(4000, 100), "PNG") << QSize(3840, 96) << QByteArray("image/jpeg");
+    QTest::newRow("transparent") << encoded(QSize(8, 8), "PNG", QImage::Format_ARGB32) << QSize(8, 8)
+                                 << QByteArray("image/png");
+}
+
+void TestImageServer::picturesAreReencoded()
+{
+    QFETCH(QByteArray, picture);
+    QFETCH(QSize, size);
+    QFETCH(QByteArray, contentType);
+    QCOMPARE(upload({{"room", "r1"}, {"message", "m"}, {"picture", picture}}).status, 200);
+    const QStringList stored = QDir(m_storage.path()).entryList(QDir::Files);
+    QCOMPARE(stored.size(), 1);
+    const Reply served = get(QStringLiteral("/images/") + stored.first());
+    QCOMPARE(served.contentType, contentType);
+    QCOMPARE(QImage::fromData(served.body).size(), size);
+    for (const char* gone : {"Exif", "GPS", "junk"})
+        QVERIFY(!served.body.contains(gone));
+}
+
+void TestImageServer::oldestPicturesGoFirst()
+{
+    QTemporaryDir folder;
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    // Minutes old; a limit of one hour and a quota of two and a half pictures keep the two newest.
+    for (const auto& [name, minutes] : {std::pair{"a.jpg", 120}, {"b.jpg", 30}, {"c.png", 20}, {"d.jpg", 10}}) {
+        QFile file(folder.filePath(QLatin1String(name)));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray(1000, 'x'));
+        file.flush();
+        QVERIFY(file.setFileTime(now.addSecs(-60 * minutes), QFileDevice::FileModificationTime));
+    }
+    PictureStore store(folder.path(), 1, 2500);
+    QCOMPARE(QDir(folder.path()).entryList(QDir::Files),
+             QStringList({QStringLiteral("c.png"), QStringLiteral("d.jpg")}));
+}
+
+void TestImageServer::originChecked_data()
+{
+    QTest::addColumn<QString>("origin");
+    QTest::addColumn<bool>("accepted");
+    QTest::newRow("none, as Glim-deck sends") << QString() << true;
+    QTest::newRow("this server") << QStringLiteral("https://localhost:%1") << true;
+    QTest::newRow("another site") << QStringLiteral("https://elsewhere.example") << false;
+}
+
+void TestImageServer::originChecked()
+{
+    QFETCH(QString, origin);
+    QFETCH(bool, accepted);
+    const QString sent = origin.contains(QLatin1String("%1")) ? origin.arg(m_server->port()) : origin;
+    QCOMPARE(bool(connectClient({}, QStringLiteral("/"), sent)), accepted);
+}
+
+void TestImageServer::rawRequests_data()
+{
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<QByteArray>("start");
+    QTest::addColumn<QByteArray>("ending");
+    const QByteArray ok = "HTTP/1.1 200 OK\r\n";
+    QTest::newRow("HEAD has no body") << QByteArray("HEAD /users HTTP/1.1\r\nHost: localhost\r\n\r\n") << ok
+                                      << QByteArray("Content-Length: 1\r\nConnection: close\r\n\r\n");
+    QTest::newRow("bare line feeds") << QByteArray("GET /users HTTP/1.1\nHost: localhost\n\n") << ok
+                                     << QByteArray("Connection: close\r\n\r\n0");
+    QTest::newRow("upload holding back its last byte")
+        << QByteArray("POST /upload HTTP/1.1\r\nContent-Length: 10\r\n\r\n123456789") << QByteArray() << QByteArray();
+}
+
+void TestImageServer::rawRequests()
+{
+    QFETCH(QByteArray, request);
+    QFETCH(QByteArray, start);
+    QFETCH(QByteArray, ending);
+    bool closed = false;
+    const QByteArray response = exchange(request, &closed);
+    QVERIFY(closed);
+    QVERIFY2(response.startsWith(start) && response.endsWith(ending), response.constData());
+}
+
+void TestImageServer::logLinesEscapeClientText()
+{
+    LogCapture log;
+    auto client = connectClient({QStringLiteral("r1\nFAUX")});
+    QVERIFY(client);
+    QTRY_COMPARE(log.countStartingWith(QStringLiteral("Abonnement de")), 1);
+    QVERIFY(log.lines().filter(QStringLiteral("Abonnement de")).first().endsWith(QStringLiteral(R"("r1\u000aFAUX")")));
+    QVERIFY(log.lines().filter(QStringLiteral("\n")).isEmpty());
+}
+
+void TestImageServer::plainModeCountsForwardedAddresses()
+{
+    m_options.plain = true;
+    m_options.uploadsPerMinute = 1;
+    startServer();
+    const Fields fields{{"room", "r1"}, {"message", "m"}, {"picture", png(8)}};
+    QCOMPARE(upload(fields, {{"X-Real-IP", "203.0.113.1"}}).status, 200);
+    QCOMPARE(upload(fields, {{"X-Forwarded-For", "203.0.113.1, 203.0.113.2"}}).status, 200);
+    QCOMPARE(upload(fields, {{"X-Real-IP", "203.0.113.1"}}).status, 429);
+}
+
+void TestImageServer::badOptionsExitNonZero_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    const QString plain = QStringLiteral("--no-tls");
+    QTest::newRow("no certificate") << QStringList{};
+    QTest::newRow("upload size as text") << QStringList{plain, QStringLiteral("--max-upload-bytes"),
+                                                        QStringLiteral("abc")};
+    QTest::newRow("negative upload size")
+        << QStringList{plain, QStringLiteral("--max-upload-bytes"), QStringLiteral("-5")};
+    QTest::newRow("port out of range") << QStringList{plain, QStringLiteral("--port"), QStringLiteral("70000")};
+    QTest::newRow("no quota") << QStringList{plain, QStringLiteral("--quota-mib"), QStringLiteral("0")};
+    QTest::newRow("plain on a public address")
+        << QStringList{plain, QStringLiteral("--listen"), QStringLiteral("0.0.0.0")};
+    QTest::newRow("missing key file") << QStringList{plain, QStringLiteral("--upload-key-file"),
+                                                     QStringLiteral("/nonexistent")};
+}
+
+void TestImageServer::badOptionsExitNonZero()
+{
+    QFETCH(QStringList, arguments);
+    QProcess server;
+    // Should a check fail to refuse, the server starts on a port nobody else uses here.
+    server.start(QStringLiteral(GLIMDECK_SERVER_EXECUTABLE), QStringList{QStringLiteral("--port=1")} + arguments);
+    QVERIFY(server.waitForFinished(10000));
+    QCOMPARE(server.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(server.exitCode(), 2);
+    QVERIFY(!server.readAllStandardError().isEmpty());
 }
 
 QTEST_MAIN(TestImageServer)

@@ -1,0 +1,269 @@
+#!/usr/bin/env python3
+"""Hostile and crowded clients against a glimdeck-server on loopback, for scripts/attack.sh.
+
+Each mode prints its figures as one line and stops by itself: every loop is bounded in count and
+in time. Clients are spread over source addresses 127.1.x.y, as a crowd of real users would be.
+"""
+import argparse
+import asyncio
+import base64
+import json
+import os
+import socket
+import ssl
+import statistics
+import struct
+import sys
+import time
+
+HOST = "127.0.0.1"
+
+
+def source_address(index, per_address):
+    n = index // per_address
+    return f"127.1.{n // 250}.{n % 250 + 1}"
+
+
+def tls_context(ca):
+    return ssl.create_default_context(cafile=ca)
+
+
+async def connect(args, source, tls=True, receive_buffer=0):
+    sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    if receive_buffer:
+        sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, receive_buffer)
+    sock.setblocking(False)
+    try:
+        sock.bind((source, 0))
+        await asyncio.wait_for(asyncio.get_running_loop().sock_connect(sock, (HOST, args.port)), 10)
+        if not tls:
+            return sock
+        return await asyncio.wait_for(
+            asyncio.open_connection(sock=sock, ssl=args.tls, server_hostname="localhost", limit=1 << 16), 15)
+    except BaseException:
+        sock.close()
+        raise
+
+
+def frame(opcode, payload, length=None):
+    # A zero mask leaves the payload as it is, which lets a huge payload be streamed.
+    length = len(payload) if length is None else length
+    head = bytes([0x80 | opcode])
+    if length < 126:
+        head += bytes([0x80 | length])
+    elif length < 65536:
+        head += bytes([0x80 | 126]) + struct.pack("!H", length)
+    else:
+        head += bytes([0x80 | 127]) + struct.pack("!Q", length)
+    return head + b"\0\0\0\0" + payload
+
+
+async def read_frame(reader):
+    first, second = await reader.readexactly(2)
+    length = second & 0x7F
+    if length == 126:
+        length = struct.unpack("!H", await reader.readexactly(2))[0]
+    elif length == 127:
+        length = struct.unpack("!Q", await reader.readexactly(8))[0]
+    if length > 1 << 20:
+        raise ValueError("frame too long")
+    return first & 0x0F, await reader.readexactly(length)
+
+
+async def open_websocket(args, source, rooms, receive_buffer=0):
+    reader, writer = await connect(args, source, receive_buffer=receive_buffer)
+    key = base64.b64encode(os.urandom(16)).decode()
+    writer.write(f"GET / HTTP/1.1\r\nHost: localhost:{args.port}\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                 f"Sec-WebSocket-Key: {key}\r\nSec-WebSocket-Version: 13\r\n\r\n".encode())
+    head = await asyncio.wait_for(reader.readuntil(b"\r\n\r\n"), 15)
+    if not head.startswith(b"HTTP/1.1 101"):
+        writer.close()
+        raise ConnectionError(head.split(b"\r\n", 1)[0].decode(errors="replace"))
+    if rooms:
+        message = {"event": "room:changed", "data": {"rooms": rooms}}
+        writer.write(frame(1, json.dumps(message).encode()))
+    return reader, writer
+
+
+async def open_with_retries(args, index, rooms, deadline, receive_buffer=0):
+    """Opens a WebSocket as the client does, again after 1, 2, 4 ... s; (reader, writer, attempts) or None."""
+    delay, attempts = 1.0, 0
+    while time.monotonic() < deadline:
+        attempts += 1
+        try:
+            reader, writer = await open_websocket(args, source_address(index, args.per_address), rooms,
+                                                  receive_buffer)
+            return reader, writer, attempts
+        except (OSError, asyncio.TimeoutError, ssl.SSLError, ConnectionError, asyncio.IncompleteReadError):
+            await asyncio.sleep(delay)
+            delay = min(delay * 2, 30)
+    return None
+
+
+async def normal_request(args):
+    """Milliseconds for a fresh TLS connection to answer GET /users, or None."""
+    start = time.monotonic()
+    try:
+        reader, writer = await connect(args, HOST)
+        writer.write(f"GET /users HTTP/1.1\r\nHost: localhost:{args.port}\r\nConnection: close\r\n\r\n".encode())
+        answer = await asyncio.wait_for(reader.read(4096), 15)
+        writer.close()
+        return (time.monotonic() - start) * 1000 if answer.startswith(b"HTTP/1.1 200") else None
+    except (OSError, asyncio.TimeoutError, ssl.SSLError):
+        return None
+
+
+async def hold_silent(args, index, deadline, counts):
+    """Keeps one silent TCP connection open until the deadline, opening another a second after the
+    server closes it (the attacker holds connections; a flood of new ones is another attack)."""
+    while time.monotonic() < deadline:
+        try:
+            sock = await connect(args, source_address(index, args.per_address), tls=False)
+        except (OSError, asyncio.TimeoutError):
+            counts["refused"] += 1
+            await asyncio.sleep(0.5)
+            continue
+        counts["open"] += 1
+        try:
+            await asyncio.wait_for(asyncio.get_running_loop().sock_recv(sock, 1), deadline - time.monotonic())
+            counts["closed"] += 1
+        except asyncio.TimeoutError:
+            pass
+        except OSError:
+            counts["closed"] += 1
+        counts["open"] -= 1
+        sock.close()
+        await asyncio.sleep(1)
+
+
+async def silent(args):
+    deadline = time.monotonic() + args.seconds
+    counts = {"open": 0, "closed": 0, "refused": 0}
+    holders = [asyncio.create_task(hold_silent(args, i, deadline, counts)) for i in range(args.clients)]
+    await asyncio.sleep(min(5, args.seconds / 3))
+    waits, most = [], 0
+    while time.monotonic() < deadline - 2:
+        most = max(most, counts["open"])
+        waits.append(await normal_request(args))
+        await asyncio.sleep(0.5)
+    await asyncio.gather(*holders)
+    answered = sorted(w for w in waits if w is not None)
+    print(f"SILENT {args.clients} silent connections for {args.seconds} s (up to {most} open at once, "
+          f"{counts['closed']} closed by the server, {counts['refused']} refused): normal client answered "
+          f"{len(answered)} of {len(waits)} times, median {statistics.median(answered or [0]):.0f} ms, "
+          f"max {max(answered or [0]):.0f} ms")
+    return 0 if answered and len(answered) == len(waits) and answered[-1] < 1000 else 1
+
+
+async def subscriber(args, index, state, quiet):
+    opened = await open_with_retries(args, index, [args.room], time.monotonic() + 60, 4096 if quiet else 0)
+    if not opened:
+        state["failed"] += 1
+        return
+    reader, writer, _ = opened
+    state["subscribed"] += 1
+    wait = args.seconds
+    try:
+        if quiet:
+            # Reads nothing until told to stop: whatever the server sends piles up on its side. Then
+            # it reads what is left, to learn whether the server has closed it.
+            await asyncio.wait_for(state["stop"].wait(), args.seconds)
+            wait = 3
+        while True:
+            opcode, payload = await asyncio.wait_for(read_frame(reader), wait)
+            if opcode == 9:
+                writer.write(frame(10, payload))
+            elif opcode == 1:
+                state["photos"] += 1
+            elif opcode == 8:
+                state["closed"] += 1
+                return
+    except asyncio.TimeoutError:
+        pass
+    except (asyncio.IncompleteReadError, ConnectionError, OSError, ValueError):
+        state["closed"] += 1
+    finally:
+        writer.close()
+
+
+async def subscribers(args):
+    """Subscribers in one room; READY once they are in, figures once a line arrives on stdin."""
+    state = {"subscribed": 0, "failed": 0, "photos": 0, "closed": 0, "stop": asyncio.Event()}
+    tasks = [asyncio.create_task(subscriber(args, i, state, args.quiet)) for i in range(args.clients)]
+    while state["subscribed"] + state["failed"] < args.clients:
+        await asyncio.sleep(0.1)
+    await asyncio.sleep(1)
+    print(f"READY {state['subscribed']}", flush=True)
+    loop = asyncio.get_running_loop()
+    await asyncio.wait_for(loop.run_in_executor(None, sys.stdin.readline), args.seconds)
+    state["stop"].set()
+    # Stragglers get a moment to read what was sent just before the line.
+    await asyncio.wait(tasks, timeout=args.seconds if args.quiet else 2)
+    still = state["subscribed"] - state["closed"]
+    print(f"SUBSCRIBERS {state['subscribed']} of {args.clients} subscribed ({state['failed']} refused), "
+          f"{state['photos']} photos received, {state['closed']} closed by the server, {still} still open")
+    os._exit(0)
+
+
+async def big_message(args):
+    """One WebSocket message of args.megabytes MiB, streamed until the server stops it."""
+    reader, writer = await open_websocket(args, HOST, None)
+    total = args.megabytes << 20
+    chunk = b"a" * (1 << 16)
+    writer.write(frame(1, b"", length=total))
+    sent, start, outcome = 0, time.monotonic(), "the server took it all"
+    try:
+        while sent < total and time.monotonic() - start < args.seconds:
+            writer.write(chunk)
+            await asyncio.wait_for(writer.drain(), 20)
+            sent += len(chunk)
+        opcode, payload = await asyncio.wait_for(read_frame(reader), 10)
+        code = struct.unpack("!H", payload[:2])[0] if opcode == 8 and len(payload) >= 2 else None
+        outcome = f"closed with code {code}" if code else f"answered with opcode {opcode}"
+    except asyncio.TimeoutError:
+        outcome = "no answer, the connection still open"
+    except (ConnectionError, asyncio.IncompleteReadError, OSError) as error:
+        outcome = f"connection ended ({type(error).__name__})"
+    print(f"BIGMESSAGE {args.megabytes} MiB message: {sent >> 10} KiB sent in {time.monotonic() - start:.1f} s, "
+          f"{outcome}")
+    return 0
+
+
+async def reconnect_one(args, index, deadline, results):
+    opened = await open_with_retries(args, index, [args.room], deadline)
+    if opened:
+        results.append((time.monotonic(), opened[2], opened[1]))
+
+
+async def reconnect(args):
+    """args.clients clients opening their WebSocket at the same moment, with the client's back-off."""
+    start = time.monotonic()
+    results = []
+    await asyncio.gather(*(reconnect_one(args, i, start + args.seconds, results) for i in range(args.clients)))
+    first = sum(1 for _, attempts, _ in results if attempts == 1)
+    last = max((when for when, _, _ in results), default=start) - start
+    for _, _, writer in results:
+        writer.close()
+    print(f"RECONNECT {len(results)} of {args.clients} in {last * 1000:.0f} ms, {first} at the first attempt")
+    return 0 if len(results) == args.clients else 1
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("mode", choices=["silent", "subscribers", "bigmessage", "reconnect"])
+    parser.add_argument("--port", type=int, required=True)
+    parser.add_argument("--ca", required=True)
+    parser.add_argument("--clients", type=int, default=1)
+    parser.add_argument("--per-address", type=int, default=20)
+    parser.add_argument("--room", default="attack")
+    parser.add_argument("--quiet", action="store_true", help="subscribers that never read")
+    parser.add_argument("--seconds", type=float, default=60)
+    parser.add_argument("--megabytes", type=int, default=300)
+    args = parser.parse_args()
+    args.tls = tls_context(args.ca)
+    modes = {"silent": silent, "subscribers": subscribers, "bigmessage": big_message, "reconnect": reconnect}
+    sys.exit(asyncio.run(modes[args.mode](args)))
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,238 @@
+#!/usr/bin/env bash
+# Attack figures for glimdeck-server, printed rather than timed as tests; loopback only:
+#   silent      how long a normal client waits while an attacker holds 2000 silent connections
+#   fan-out     peak memory under a 30 MiB message to 2000 subscribers, then one photo to them all
+#   non-reading peak memory under subscribers that never read while photos keep coming
+#   big         the outcome of a 300 MiB WebSocket message
+#   reconnect   1000 clients reconnecting at once after a restart, 10 times; accepting afterwards
+#   slowloris   60 s of slowhttptest's slow headers, with a normal client from another address
+#   testssl     testssl.sh's verdicts on the server's TLS set-up
+# Each part gets a fresh server, so each peak (VmHWM) is its own. Every part stops by itself.
+# Exits non-zero when a goal is missed. --quick shortens every part; naming parts runs only those.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+silent=2000 subscribers=2000 quiet=200 photos=300 megabytes=300 crowd=1000 rounds=10 slow_seconds=60
+testssl_scope=()
+if [ "${1:-}" = --quick ]; then
+    silent=500 subscribers=300 quiet=50 photos=60 crowd=300 rounds=3 slow_seconds=15
+    testssl_scope=(--protocols --std --fs)
+    shift
+fi
+parts=("$@")
+[ $# -gt 0 ] || parts=(silent fan-out non-reading big reconnect slowloris testssl)
+
+PORT=18443
+MEMORY_GOAL_KIB=$((512 * 1024))
+WAIT_GOAL_MS=1000
+
+work=$(mktemp -d)
+server_pid=
+helper_pid=
+failed=0
+
+stop_pid() {
+    [ -n "$1" ] || return 0
+    kill -TERM "$1" 2>/dev/null || true
+    wait "$1" 2>/dev/null || true
+}
+# shellcheck disable=SC2317 # run by the trap
+cleanup() {
+    stop_pid "$helper_pid"
+    stop_pid "$server_pid"
+    rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+miss() {
+    echo "GOAL MISSED: $*"
+    failed=1
+}
+
+build() {
+    GLIMDECK_EXTRA_PACKAGES="python3 curl slowhttptest testssl.sh" GLIMDECK_DEPS_ONLY=1 scripts/setup.sh
+    certs=$(pwd)/build-reliability/certs
+    [ -f "$certs/server.pem" ] || scripts/make-certs.sh "$certs"
+    cmake -S . -B build-reliability -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGLIMDECK_BUILD_TESTS=ON \
+        -DGLIMDECK_SERVER_HOST="localhost:$PORT" -DGLIMDECK_SERVER_CA="$certs/ca.pem" >/dev/null
+    cmake --build build-reliability -j"$(nproc)" --target glimdeck-server
+    # Thousands of sockets on both sides of loopback.
+    ulimit -n "$(ulimit -Hn)"
+    convert -size 640x480 xc:'#3366cc' "$work/photo.png"
+}
+
+attack() {
+    python3 reliability/attack.py "$1" --port "$PORT" --ca "$certs/ca.pem" "${@:2}"
+}
+
+# The time in milliseconds a fresh client from SOURCE takes to get /users, or "fail".
+normal_wait_ms() {
+    { curl -s -o /dev/null -w '%{http_code} %{time_total}\n' --max-time 30 --cacert "$certs/ca.pem" \
+        --interface "$1" --resolve "localhost:$PORT:127.0.0.1" "https://localhost:$PORT/users" || true; } |
+        awk '$1 == 200 { printf "%d\n", $2 * 1000; next } { print "fail" }'
+}
+
+start_server() {
+    build-reliability/server/glimdeck-server --cert "$certs/server.pem" --key "$certs/server.key" \
+        --port "$PORT" --listen 127.0.0.1 --storage "$work/storage" >>"$work/server.log" 2>&1 &
+    server_pid=$!
+    local i
+    for ((i = 0; i < 100; ++i)); do
+        [ "$(normal_wait_ms 127.0.0.1)" != fail ] && return 0
+        sleep 0.1
+    done
+    tail -5 "$work/server.log"
+    echo "attack: glimdeck-server did not start" >&2
+    exit 1
+}
+
+# Peak resident memory of the server, checks it still answers, and stops it.
+finish_server() {
+    local part=$1 peak wait
+    peak=$(awk '/^VmHWM:/ { print $2 }' "/proc/$server_pid/status")
+    wait=$(normal_wait_ms 127.0.0.9)
+    echo "MEMORY $part: server peak $((peak / 1024)) MiB (goal <= $((MEMORY_GOAL_KIB / 1024)) MiB);" \
+        "afterwards a new client is answered: $([ "$wait" != fail ] && echo "yes, in $wait ms" || echo no)"
+    [ "$peak" -le "$MEMORY_GOAL_KIB" ] || miss "$part: server memory"
+    [ "$wait" != fail ] || miss "$part: the server no longer answers"
+    stop_pid "$server_pid"
+    server_pid=
+}
+
+# Uploads a picture to ROOM from SOURCE with the message read from FILE; prints the HTTP status.
+upload() {
+    curl -s -o /dev/null -w '%{http_code}' --max-time 60 --cacert "$certs/ca.pem" --interface "$1" \
+        --resolve "localhost:$PORT:127.0.0.1" -F "room=$2" -F "message=<$3" -F "picture=@$work/photo.png" \
+        "https://localhost:$PORT/upload" || true
+}
+
+# Starts subscribers with the given options; returns once they are in.
+start_subscribers() {
+    rm -f "$work/helper.in" && mkfifo "$work/helper.in"
+    attack subscribers --seconds 300 "$@" <"$work/helper.in" >"$work/helper.out" 2>"$work/helper.err" &
+    helper_pid=$!
+    exec 4>"$work/helper.in"
+    local i
+    for ((i = 0; i < 1200; ++i)); do
+        grep -q '^READY' "$work/helper.out" && return 0
+        kill -0 "$helper_pid" 2>/dev/null || break
+        sleep 0.25
+    done
+    tail -5 "$work/helper.err"
+    miss "the subscribers did not get in"
+}
+
+# Lets the subscribers count what they received, and prints it.
+finish_subscribers() {
+    echo >&4
+    exec 4>&-
+    wait "$helper_pid" || true
+    helper_pid=
+    grep '^SUBSCRIBERS' "$work/helper.out" || tail -5 "$work/helper.err"
+}
+
+run_silent() {
+    echo "== silent: a normal client while $silent silent connections are held"
+    start_server
+    attack silent --clients "$silent" --per-address 20 --seconds 30 || miss "a normal client waited over $WAIT_GOAL_MS ms"
+    finish_server silent
+}
+
+run_fan_out() {
+    echo "== fan-out: a 30 MiB message to $subscribers subscribers, then one photo"
+    start_server
+    start_subscribers --clients "$subscribers" --per-address 20 --room fan
+    head -c $((30 * 1024 * 1024)) /dev/zero | tr '\0' a >"$work/huge.txt"
+    printf 'Bonjour %.0s' {1..50} >"$work/short.txt"
+    echo "FANOUT 30 MiB message: HTTP $(upload 127.2.0.1 fan "$work/huge.txt"); one photo: HTTP $(upload 127.2.0.2 fan "$work/short.txt")"
+    finish_subscribers
+    finish_server fan-out
+}
+
+run_non_reading() {
+    echo "== non-reading: $quiet subscribers that never read, $photos photos"
+    start_server
+    start_subscribers --clients "$quiet" --per-address 10 --room mute --quiet
+    local i statuses=()
+    printf 'Bonjour %.0s' {1..62} >"$work/long.txt"
+    for ((i = 0; i < photos; ++i)); do
+        statuses+=("$(upload "127.2.1.$((i % 50 + 1))" mute "$work/long.txt")")
+    done
+    echo "NONREADING uploads answered: $(printf '%s\n' "${statuses[@]}" | sort | uniq -c | awk '{ printf "%s HTTP %s; ", $1, $2 }')"
+    finish_subscribers
+    finish_server non-reading
+}
+
+run_big() {
+    echo "== big: one $megabytes MiB WebSocket message"
+    start_server
+    attack bigmessage --megabytes "$megabytes" --seconds 120
+    finish_server big
+}
+
+run_reconnect() {
+    echo "== reconnect: $crowd clients at once after a restart, $rounds times"
+    local round
+    for ((round = 1; round <= rounds; ++round)); do
+        stop_pid "$server_pid"
+        start_server
+        printf 'ROUND %2d: ' "$round"
+        attack reconnect --clients "$crowd" --per-address 10 --room crowd --seconds 60 || miss "round $round: not every client got back in"
+    done
+    finish_server reconnect
+}
+
+run_slowloris() {
+    echo "== slowloris: $slow_seconds s of slowhttptest, a normal client from another address"
+    start_server
+    slowhttptest -c 1000 -H -i 10 -r 200 -s 8192 -t GET -u "https://localhost:$PORT/users" -x 24 -p 3 \
+        -l "$slow_seconds" >"$work/slow.log" 2>&1 &
+    helper_pid=$!
+    local waits=() deadline=$((SECONDS + slow_seconds))
+    sleep 3
+    while [ "$SECONDS" -lt "$deadline" ]; do
+        waits+=("$(normal_wait_ms 127.3.0.1)")
+        sleep 2
+    done
+    wait "$helper_pid" || true
+    helper_pid=
+    # slowhttptest's own probe comes from the attacking address, which the server holds back.
+    tr '\r' '\n' <"$work/slow.log" | sed 's/\x1b\[[0-9;]*m//g' | grep -E 'service available|Exit status|closed:|connected:' | tail -4 |
+        sed 's/^ */SLOWLORIS slowhttptest: /'
+    echo "SLOWLORIS normal client (ms): ${waits[*]}"
+    case " ${waits[*]} " in *" fail "*) miss "a normal client was not answered during the slowloris" ;; esac
+    finish_server slowloris
+}
+
+run_testssl() {
+    echo "== testssl: verdicts"
+    start_server
+    local command
+    command=$(command -v testssl || command -v testssl.sh)
+    "$command" --quiet --color 0 --warnings off --ip 127.0.0.1 --add-ca "$certs/ca.pem" "${testssl_scope[@]}" \
+        "localhost:$PORT" >"$work/testssl.log" 2>&1 || true
+    # The test authority publishes no revocation list: that verdict is about the certificate.
+    grep -E 'offered|vulnerable|VULNERABLE|NOT ok|\(OK\)|Grade|Final Score' "$work/testssl.log" |
+        sed -e 's/^ *NOT ok -- neither CRL/Certificate revocation: NOT ok -- neither CRL/' -e 's/^ */TESTSSL /' \
+            -e 's/   */  /g'
+    ! grep -E 'NOT ok|VULNERABLE' "$work/testssl.log" | grep -qv 'neither CRL nor OCSP' ||
+        miss "testssl.sh found weaknesses"
+    finish_server testssl
+}
+
+build
+for part in "${parts[@]}"; do
+    case $part in
+    silent) run_silent ;;
+    fan-out) run_fan_out ;;
+    non-reading) run_non_reading ;;
+    big) run_big ;;
+    reconnect) run_reconnect ;;
+    slowloris) run_slowloris ;;
+    testssl) run_testssl ;;
+    *) echo "attack: no part named $part" >&2 && exit 2 ;;
+    esac
+done
+[ "$failed" -eq 0 ] && echo "All attack goals met." || echo "Some attack goals were missed."
+exit "$failed"

@@ -1,0 +1,11 @@
+#include "connectionlistener.h"
+
+ConnectionListener::ConnectionListener(QObject* parent)
+    : QTcpServer(parent)
+{
+}
+
+void ConnectionListener::incomingConnection(qintptr descriptor)
+{
+    emit connectionAccepted(descriptor);
+}

@@ -1,0 +1,11 @@
+#pragma once
+
+#include <QString>
+
+namespace LogText {
+
+// Client text made safe for one log line: quoted, control characters and quotes escaped, and
+// cut to maxLength characters with "…" so no client can forge lines or flood the log.
+QString quoted(const QString& text, int maxLength = 80);
+
+} // namespace LogText

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QSslConfiguration>
+#include <QString>
+#include <QStringList>
+
+// Everything the server is told at start, with the defaults that bound its memory (see the
+// README's server section for how they add up).
+struct ServerOptions
+{
+    static constexpr qint64 MIB = 1024 * 1024;
+    static constexpr qint64 DEFAULT_MAX_UPLOAD_BYTES = 32 * MIB;
+    // Descriptors kept back from the connection limit for pictures, the log and the listener.
+    static constexpr int RESERVED_DESCRIPTORS = 64;
+
+    QSslConfiguration tls;
+    // Plain HTTP and WebSocket behind a reverse proxy on the same machine.
+    bool plain = false;
+    QHostAddress address = QHostAddress(QHostAddress::LocalHost);
+    quint16 port = 8443;
+    QString storage;
+    qint64 maxUploadBytes = DEFAULT_MAX_UPLOAD_BYTES;
+    // Empty: anyone may upload.
+    QByteArray uploadKey;
+    int maxAgeHours = 24;
+    qint64 quotaBytes = 1024 * MIB;
+    int maxConnections = 2048;
+    int maxConnectionsPerAddress = 64;
+    int uploadsPerMinute = 30;
+
+    // Timings in milliseconds; tests shorten them.
+    int headTimeoutMs = 10000; // TLS handshake and request head together
+    int idleTimeoutMs = 15000; // longest silence while a body arrives or an answer leaves
+    int pingIntervalMs = 30000;
+    // A connection still in its handshake or head makes way for a newcomer only after this long,
+    // so a crowd reconnecting at once is not cut short by its own later members.
+    int evictAfterMs = 1000;
+
+    // Reads the command line (handles --help itself); false with a readable reason otherwise.
+    bool parse(const QStringList& arguments, QString* error);
+    // TLS 1.2 or later, with forward-secret AEAD suites only.
+    static QSslConfiguration secureConfiguration(const QSslConfiguration& base);
+    // Lifts the open-file limit to its hard maximum; returns the limit now in force.
+    static int raiseOpenFileLimit();
+};
