@@ -443,7 +443,7 @@ void TestImageServer::deadWebSocketIsClosed()
     QVERIFY(client);
     QTest::qWait(600);
     QCOMPARE(get(QStringLiteral("/users")).body, QByteArray("1"));
-    proxy.setSilent(true);
+    proxy.silenceOpenLinks();
     QTRY_COMPARE_WITH_TIMEOUT(get(QStringLiteral("/users")).body, QByteArray("0"), 5000);
 }
 
