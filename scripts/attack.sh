@@ -11,6 +11,8 @@
 # Exits non-zero when a goal is missed. --quick shortens every part; naming parts runs only those.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# shellcheck source=scripts/figures-lib.sh
+source scripts/figures-lib.sh
 
 silent=2000 subscribers=2000 quiet=200 photos=300 megabytes=300 crowd=1000 rounds=10 slow_seconds=60
 testssl_scope=()
@@ -29,13 +31,7 @@ WAIT_GOAL_MS=1000
 work=$(mktemp -d)
 server_pid=
 helper_pid=
-failed=0
 
-stop_pid() {
-    [ -n "$1" ] || return 0
-    kill -TERM "$1" 2>/dev/null || true
-    wait "$1" 2>/dev/null || true
-}
 # shellcheck disable=SC2317 # run by the trap
 cleanup() {
     stop_pid "$helper_pid"
@@ -45,18 +41,9 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-miss() {
-    echo "GOAL MISSED: $*"
-    failed=1
-}
-
 build() {
     GLIMDECK_EXTRA_PACKAGES="python3 curl slowhttptest testssl.sh" GLIMDECK_DEPS_ONLY=1 scripts/setup.sh
-    certs=$(pwd)/build-reliability/certs
-    [ -f "$certs/server.pem" ] || scripts/make-certs.sh "$certs"
-    cmake -S . -B build-reliability -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGLIMDECK_BUILD_TESTS=ON \
-        -DGLIMDECK_SERVER_HOST="localhost:$PORT" -DGLIMDECK_SERVER_CA="$certs/ca.pem" >/dev/null
-    cmake --build build-reliability -j"$(nproc)" --target glimdeck-server
+    build_for_figures glimdeck-server
     # Thousands of sockets on both sides of loopback.
     ulimit -n "$(ulimit -Hn)"
     convert -size 640x480 xc:'#3366cc' "$work/photo.png"

@@ -9,6 +9,8 @@
 # Exits non-zero when a goal is missed. --quick shortens every part.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# shellcheck source=scripts/figures-lib.sh
+source scripts/figures-lib.sh
 
 uploads=1000 restarts=30 fuzz_seconds=60
 if [ "${1:-}" = --quick ]; then
@@ -26,13 +28,7 @@ work=$(mktemp -d)
 server_pid=
 client_pid=
 load_pid=
-failed=0
 
-stop_pid() {
-    [ -n "$1" ] || return 0
-    kill -TERM "$1" 2>/dev/null || true
-    wait "$1" 2>/dev/null || true
-}
 cleanup() {
     stop_pid "$load_pid"
     stop_pid "$client_pid"
@@ -42,18 +38,9 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-miss() {
-    echo "GOAL MISSED: $*"
-    failed=1
-}
-
 build() {
     GLIMDECK_DEPS_ONLY=1 scripts/setup.sh
-    certs=$(pwd)/build-reliability/certs
-    [ -f "$certs/server.pem" ] || scripts/make-certs.sh "$certs"
-    cmake -S . -B build-reliability -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGLIMDECK_BUILD_TESTS=ON \
-        -DGLIMDECK_SERVER_HOST="localhost:$PORT" -DGLIMDECK_SERVER_CA="$certs/ca.pem" >/dev/null
-    cmake --build build-reliability -j"$(nproc)" --target glimdeck glimdeck-server glimdeck-loadclients
+    build_for_figures glimdeck glimdeck-server glimdeck-loadclients
 }
 
 # Lines in FILE matching PATTERN.
