@@ -21,11 +21,23 @@ QString lockPath()
            + QCoreApplication::applicationName() + QStringLiteral(".lock");
 }
 
+// Photos rely on X11 to let clicks through, to take the Escape key and to stay on top; in a
+// Wayland session with an X display (XWayland) the program runs there. The user's choice wins.
+void preferX11OverWayland()
+{
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
+        && !qEnvironmentVariableIsEmpty("DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "xcb");
+#endif
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
 {
     releaseLargeBuffersToSystem();
+    preferX11OverWayland();
     QApplication application(argc, argv);
     LogFile::install(appDataPath(QCoreApplication::applicationName() + QStringLiteral(".log")));
 
