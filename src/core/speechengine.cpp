@@ -1,8 +1,10 @@
 #include "core/speechengine.h"
 
+#include <QDebug>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QTextToSpeech>
+#include <QThread>
 
 namespace {
 
@@ -16,52 +18,81 @@ QMutex& lifecycleMutex()
 
 } // namespace
 
-SpeechEngine::SpeechEngine(QObject* parent)
-    : QObject(parent)
+// The engine's side, on the engine's thread. It answers through signals, so that an owner that
+// is gone simply hears nothing.
+class EngineHome : public QObject
 {
-    m_home.moveToThread(&m_thread);
-    m_thread.start();
-}
+    Q_OBJECT
 
-SpeechEngine::~SpeechEngine()
-{
-    QMetaObject::invokeMethod(
-        &m_home,
-        [this] {
-            const QMutexLocker lock(&lifecycleMutex());
-            delete m_engine;
-            m_engine = nullptr;
-        },
-        Qt::BlockingQueuedConnection);
-    m_thread.quit();
-    m_thread.wait();
-}
+public:
+    ~EngineHome() override
+    {
+        const QMutexLocker lock(&lifecycleMutex());
+        delete m_engine;
+    }
 
-void SpeechEngine::build()
-{
-    QMetaObject::invokeMethod(&m_home, [this] {
+    void build()
+    {
         {
             const QMutexLocker lock(&lifecycleMutex());
             m_engine = new QTextToSpeech();
         }
-        QMetaObject::invokeMethod(this, &SpeechEngine::built);
-    });
+        emit built();
+    }
+    void setUpVoice() { emit voiceSetUp(SpeechVoice::setUp(m_engine)); }
+    void say(const QString& text) { m_engine->say(text); }
+    void stop() { m_engine->stop(); }
+
+signals:
+    void built();
+    void voiceSetUp(const SpeechVoice::SetUp& setUp);
+
+private:
+    QTextToSpeech* m_engine = nullptr;
+};
+
+SpeechEngine::SpeechEngine(QObject* parent)
+    : QObject(parent)
+    , m_thread(new QThread)
+    , m_home(new EngineHome)
+{
+    m_home->moveToThread(m_thread);
+    connect(m_thread, &QThread::finished, m_home, &QObject::deleteLater);
+    connect(m_home, &EngineHome::built, this, &SpeechEngine::built);
+    connect(m_home, &EngineHome::voiceSetUp, this, &SpeechEngine::voiceSetUp);
+    m_thread->start();
+}
+
+SpeechEngine::~SpeechEngine()
+{
+    disconnect(m_home, nullptr, this, nullptr);
+    m_thread->quit();
+    if (!m_thread->wait(QUIT_WAIT_MS)) {
+        // Left to the end of the process rather than keeping the program from going on.
+        qWarning() << "Le service de synthèse vocale ne répond plus";
+        return;
+    }
+    delete m_thread;
+}
+
+void SpeechEngine::build()
+{
+    QMetaObject::invokeMethod(m_home, &EngineHome::build);
 }
 
 void SpeechEngine::setUpVoice()
 {
-    QMetaObject::invokeMethod(&m_home, [this] {
-        const SpeechVoice::SetUp setUp = SpeechVoice::setUp(m_engine);
-        QMetaObject::invokeMethod(this, [this, setUp] { emit voiceSetUp(setUp); });
-    });
+    QMetaObject::invokeMethod(m_home, &EngineHome::setUpVoice);
 }
 
 void SpeechEngine::say(const QString& text)
 {
-    QMetaObject::invokeMethod(&m_home, [this, text] { m_engine->say(text); });
+    QMetaObject::invokeMethod(m_home, [home = m_home, text] { home->say(text); });
 }
 
 void SpeechEngine::stop()
 {
-    QMetaObject::invokeMethod(&m_home, [this] { m_engine->stop(); });
+    QMetaObject::invokeMethod(m_home, &EngineHome::stop);
 }
+
+#include "speechengine.moc"

@@ -4,9 +4,8 @@
 
 #include <QObject>
 #include <QString>
-#include <QThread>
 
-class QTextToSpeech;
+class QThread;
 
 // One speech engine kept on a thread of its own. Building an engine can take seconds (a
 // speech-dispatcher engine lists thousands of voices) and choosing its voice tens of
@@ -18,7 +17,8 @@ class SpeechEngine : public QObject
 
 public:
     explicit SpeechEngine(QObject* parent = nullptr);
-    // Waits for a build in progress: an engine cannot be abandoned half built.
+    // Waits for a build in progress, as an engine cannot be abandoned half built, but not for a
+    // speech service that stopped answering.
     ~SpeechEngine() override;
 
     void build();
@@ -31,7 +31,8 @@ signals:
     void voiceSetUp(const SpeechVoice::SetUp& setUp);
 
 private:
-    QThread m_thread;
-    QObject m_home;                    // lives on m_thread: the context of everything done there
-    QTextToSpeech* m_engine = nullptr; // touched on m_thread only
+    static constexpr int QUIT_WAIT_MS = 10000;
+
+    QThread* m_thread;
+    class EngineHome* m_home; // lives on m_thread and holds the engine there
 };

@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QLocale>
+#include <QMetaType>
 #include <QString>
 #include <QVoice>
 
@@ -66,3 +67,5 @@ public:
     // Every voice of every locale; the engine's locale and voice are left as they were found.
     static QList<QVoice> voicesOfEveryLocale(QTextToSpeech* engine);
 };
+
+Q_DECLARE_METATYPE(SpeechVoice::SetUp)
