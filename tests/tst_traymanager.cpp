@@ -311,7 +311,9 @@ void TestTrayManager::speechEntryReachesNextSession()
 {
     QFETCH(int, toggles);
     QFETCH(int, engines);
-    m_server.setResponse(QStringLiteral("/photo"), 404, QByteArray());
+    TestHttpsServer::Response never;
+    never.never = true;
+    m_server.setResponse(QStringLiteral("/photo"), never); // the session lives until an engine is lent
     LogCapture log;
     GlimDeck glimDeck;
     auto* tray = glimDeck.findChild<TrayManager*>();
@@ -323,6 +325,11 @@ void TestTrayManager::speechEntryReachesNextSession()
                                       Q_ARG(QString, m_server.url(QStringLiteral("/photo")).toString()),
                                       Q_ARG(QString, QStringLiteral("Bonjour"))));
     QTRY_COMPARE_WITH_TIMEOUT(m_server.requestedPaths().size(), requests + 1, 10000);
+    // Engines are built once speech was switched on; a session that borrows one says so soon after.
+    if (toggles > 0)
+        QTRY_VERIFY_WITH_TIMEOUT(log.countStartingWith(QStringLiteral("Moteur de synthèse vocale prêt")) > 0, 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(log.countStartingWith(QStringLiteral("Nombre de voix precis :")), engines, 5000);
+    QTest::qWait(300);
     QCOMPARE(log.countStartingWith(QStringLiteral("Nombre de voix precis :")), engines);
 }
 
