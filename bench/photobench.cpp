@@ -66,17 +66,21 @@ double PhotoBench::longestStallMs()
     return longest;
 }
 
-double PhotoBench::threeAtOnce(const QString& path)
+double PhotoBench::threeAtOnce(const QString& path, int rounds)
 {
-    const int shownBefore = m_overlaysShown;
-    const qint64 start = m_clock.nsecsElapsed();
-    for (int i = 0; i < 3; ++i)
-        broadcast(path);
-    waitUntil([this, shownBefore] { return m_overlaysShown - shownBefore >= 3; }, 30000);
-    const double elapsed = millisecondsSince(m_clock, start);
-    waitUntil([this] { return m_glimDeck->findChildren<Session*>().isEmpty(); }, 10000);
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    return m_overlaysShown - shownBefore >= 3 ? elapsed : -1;
+    QList<double> figures;
+    for (int round = 0; round < rounds; ++round) {
+        const int shownBefore = m_overlaysShown;
+        const qint64 start = m_clock.nsecsElapsed();
+        for (int i = 0; i < 3; ++i)
+            broadcast(path);
+        waitUntil([this, shownBefore] { return m_overlaysShown - shownBefore >= 3; }, 30000);
+        const double elapsed = millisecondsSince(m_clock, start);
+        waitUntil([this] { return m_glimDeck->findChildren<Session*>().isEmpty(); }, 10000);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        figures.append(m_overlaysShown - shownBefore >= 3 ? elapsed : 1e9);
+    }
+    return median(figures);
 }
 
 PhotoBench::~PhotoBench()

@@ -39,8 +39,8 @@ public:
     ~PhotoBench() override;
 
     Figures measure(const QString& path, const QByteArray& bytes, int rounds);
-    // Milliseconds from three broadcasts to the third overlay on screen.
-    double threeAtOnce(const QString& path);
+    // Milliseconds from three broadcasts to the third overlay on screen, median of the rounds.
+    double threeAtOnce(const QString& path, int rounds);
     void setSpeech(bool on);
     // The longest the event loop went without turning since the last call, in milliseconds.
     double longestStallMs();
