@@ -1,5 +1,6 @@
 #include "core/overlay.h"
 #include "desktopinput.h"
+#include "logcapture.h"
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -11,6 +12,10 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QVBoxLayout>
+
+#include <xcb/xcb.h>
+
+#include <cstdlib>
 
 using DesktopInput::xdotool;
 
@@ -70,6 +75,7 @@ private slots:
     void scalesToFit();
     void clicksAndKeysReachTheWindowUnderneath();
     void escapeHidesTheTopmostOnceEach();
+    void escapeHeldElsewhereWarnsOnce();
     void staysAboveWindowsOpenedOrRaised_data();
     void staysAboveWindowsOpenedOrRaised();
 
@@ -186,6 +192,23 @@ void TestOverlay::escapeHidesTheTopmostOnceEach()
     xdotool({QStringLiteral("key"), QStringLiteral("Escape")});
     QTRY_COMPARE(window.m_escapes, 1);
     QCOMPARE(output.text().count(ESCAPE_LINE), 2);
+}
+
+// Another program holds Escape: one warning, and the photo is shown all the same.
+void TestOverlay::escapeHeldElsewhereWarnsOnce()
+{
+    xcb_connection_t* other = xcb_connect(nullptr, nullptr);
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(other)).data->root;
+    const xcb_keycode_t escape = 9; // in the X server's default key map
+    xcb_grab_key(other, 0, root, 0, escape, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
+    std::free(xcb_get_input_focus_reply(other, xcb_get_input_focus(other), nullptr)); // the grab is in place
+    LogCapture log;
+    {
+        Overlay overlay(nullptr, nullptr);
+        QVERIFY(QTest::qWaitForWindowExposed(&overlay));
+    }
+    xcb_disconnect(other);
+    QCOMPARE(log.lines(QtWarningMsg).size(), 1);
 }
 
 void TestOverlay::staysAboveWindowsOpenedOrRaised_data()
