@@ -60,7 +60,8 @@ SpeechEngine::SpeechEngine(QObject* parent)
     connect(m_thread, &QThread::finished, m_home, &QObject::deleteLater);
     connect(m_home, &EngineHome::built, this, &SpeechEngine::built);
     connect(m_home, &EngineHome::voiceSetUp, this, &SpeechEngine::voiceSetUp);
-    m_thread->start();
+    // Speech can wait for a free processor; the photo being decoded beside it cannot.
+    m_thread->start(QThread::IdlePriority);
 }
 
 SpeechEngine::~SpeechEngine()
