@@ -45,6 +45,42 @@ PhotoBench::PhotoBench(TestHttpsServer* server, QObject* parent)
 {
     m_clock.start();
     qApp->installEventFilter(this);
+    connect(&m_ticker, &QTimer::timeout, this, [this] {
+        const qint64 now = m_clock.elapsed();
+        m_longestStall = qMax(m_longestStall, now - m_lastTick);
+        m_lastTick = now;
+    });
+    m_lastTick = m_clock.elapsed();
+    m_ticker.start(5);
+}
+
+void PhotoBench::setSpeech(bool on)
+{
+    QMetaObject::invokeMethod(m_glimDeck, "setIsTTSEnabled", Q_ARG(bool, on));
+}
+
+double PhotoBench::longestStallMs()
+{
+    const double longest = double(m_longestStall);
+    m_longestStall = 0;
+    return longest;
+}
+
+double PhotoBench::threeAtOnce(const QString& path, int rounds)
+{
+    QList<double> figures;
+    for (int round = 0; round < rounds; ++round) {
+        const int shownBefore = m_overlaysShown;
+        const qint64 start = m_clock.nsecsElapsed();
+        for (int i = 0; i < 3; ++i)
+            broadcast(path);
+        waitUntil([this, shownBefore] { return m_overlaysShown - shownBefore >= 3; }, 30000);
+        const double elapsed = millisecondsSince(m_clock, start);
+        waitUntil([this] { return m_glimDeck->findChildren<Session*>().isEmpty(); }, 10000);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        figures.append(m_overlaysShown - shownBefore >= 3 ? elapsed : 1e9);
+    }
+    return median(figures);
 }
 
 PhotoBench::~PhotoBench()

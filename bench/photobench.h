@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QPair>
 #include <QStringList>
+#include <QTimer>
 
 #include <functional>
 
@@ -38,6 +39,11 @@ public:
     ~PhotoBench() override;
 
     Figures measure(const QString& path, const QByteArray& bytes, int rounds);
+    // Milliseconds from three broadcasts to the third overlay on screen, median of the rounds.
+    double threeAtOnce(const QString& path, int rounds);
+    void setSpeech(bool on);
+    // The longest the event loop went without turning since the last call, in milliseconds.
+    double longestStallMs();
     // Resident memory in KiB before and after `count` photos went through the queue.
     QPair<qint64, qint64> runThroughQueue(const QStringList& paths, int count);
 
@@ -59,4 +65,7 @@ private:
     qint64 m_shownAt = -1;
     qint64 m_paintedAt = -1;
     int m_overlaysShown = 0;
+    QTimer m_ticker;
+    qint64 m_lastTick = 0;
+    qint64 m_longestStall = 0;
 };

@@ -9,8 +9,8 @@ PACKAGES=(
     cmake ninja-build g++ pkg-config openssl ca-certificates dpkg-dev
     qt6-base-dev qt6-base-dev-tools qt6-websockets-dev qt6-speech-dev qt6-declarative-dev
     qt6-httpserver-dev qt6-speech-flite-plugin qt6-l10n-tools libgl-dev
-    xvfb xauth trayer x11-utils xdotool imagemagick nginx-light
-    dbus-daemon python3-dbusmock
+    xvfb xauth trayer x11-utils xdotool imagemagick nginx-light openbox libxcb1-dev libxcb-keysyms1-dev
+    speech-dispatcher speech-dispatcher-espeak-ng qt6-speech-speechd-plugin dbus-daemon python3-dbusmock
 )
 # shellcheck disable=SC2206 # a space-separated list of package names
 PACKAGES+=(${GLIMDECK_EXTRA_PACKAGES:-})

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Set-up, build, then every test through CTest (tray tests get a virtual display and tray host).
+# Set-up, build, then every test through CTest (tray tests get a virtual display and tray host,
+# speech tests a speech-dispatcher of their own, stopped after).
 # The build trusts an authority made here, so that the end-to-end tests can run the real
 # programs against each other; no key is kept in the repository. Its server is on a port of its
 # own, found free here and kept while it stays free, so that the tests do not meet the demo.
@@ -22,4 +23,4 @@ if [ -z "$port" ] || [ "$port" = 8443 ] || ! port_is_free "$port"; then
 fi
 scripts/setup.sh -DGLIMDECK_SERVER_HOST="localhost:$port" -DGLIMDECK_SERVER_CA="$certs/ca.pem" "$@"
 cd build
-exec ../scripts/with-display.sh ctest --output-on-failure --timeout 900
+exec ../scripts/with-display.sh ../scripts/with-speech.sh ctest --output-on-failure --timeout 900

@@ -1,6 +1,7 @@
 #include "glimdeck.h"
 
 #include "core/session.h"
+#include "core/speechengines.h"
 #include "net/endpoints.h"
 #include "net/servertrust.h"
 #include "net/websocketclient.h"
@@ -20,6 +21,7 @@ GlimDeck::GlimDeck()
     ServerTrust::install();
     m_webSocketClient = new WebSocketClient(QUrl(WS_BASE_URL, QUrl::TolerantMode), this);
     m_trayManager = new TrayManager(m_isTTSEnabled, this);
+    m_speechEngines = new SpeechEngines(m_maxActiveSessions, this);
 
     connect(m_webSocketClient, &WebSocketClient::imageReceived, this, &GlimDeck::handleGlimDeck, Qt::QueuedConnection);
     connect(m_webSocketClient, &WebSocketClient::connected, this, &GlimDeck::onServerConnected, Qt::QueuedConnection);
@@ -74,7 +76,7 @@ void GlimDeck::tryStartNext()
 Session* GlimDeck::createSessionForUrl(const QUrl& url, const QString& message)
 {
     qRegisterMetaType<Session*>();
-    auto* session = new Session(url, message, m_displayDurationMs, m_isTTSEnabled, this);
+    auto* session = new Session(url, message, m_displayDurationMs, m_isTTSEnabled ? m_speechEngines : nullptr, this);
     connect(session, &Session::finished, this, &GlimDeck::onSessionFinished, Qt::QueuedConnection);
     return session;
 }
@@ -82,6 +84,9 @@ Session* GlimDeck::createSessionForUrl(const QUrl& url, const QString& message)
 void GlimDeck::setIsTTSEnabled(bool newIsTTSEnabled)
 {
     m_isTTSEnabled = newIsTTSEnabled;
+    // Ready before the next photo, so that speaking it costs the photo nothing.
+    if (m_isTTSEnabled)
+        m_speechEngines->prepare();
 }
 
 void GlimDeck::displaySettings()

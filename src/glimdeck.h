@@ -9,6 +9,7 @@
 
 class Session;
 class Settings;
+class SpeechEngines;
 class TrayManager;
 class WebSocketClient;
 
@@ -37,6 +38,7 @@ private:
 
     WebSocketClient* m_webSocketClient = nullptr;
     TrayManager* m_trayManager = nullptr;
+    SpeechEngines* m_speechEngines = nullptr;
     QList<Session*> m_activeSessions;
     QList<QPair<QUrl, QString>> m_pendingPhotos;
     QPointer<Settings> m_settingsWindow;

@@ -36,6 +36,17 @@ bool helpRequested(int argc, char* argv[])
     return false;
 }
 
+// Photos rely on X11 to let clicks through, to take the Escape key and to stay on top; in a
+// Wayland session with an X display (XWayland) the program runs there. The user's choice wins.
+void preferX11OverWayland()
+{
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
+        && !qEnvironmentVariableIsEmpty("DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "xcb");
+#endif
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -49,6 +60,7 @@ int main(int argc, char* argv[])
         return 0;
     }
     releaseLargeBuffersToSystem();
+    preferX11OverWayland();
     QApplication application(argc, argv);
 
     // A second instance would show every photo twice and race the first on the room list.

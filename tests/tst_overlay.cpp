@@ -1,54 +1,131 @@
 #include "core/overlay.h"
+#include "desktopinput.h"
+#include "logcapture.h"
 
 #include <QApplication>
-#include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
-#include <QPixmap>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
 #include <QScreen>
-#include <QTemporaryFile>
+#include <QSignalSpy>
 #include <QTest>
+#include <QVBoxLayout>
 
-#include <cstdio>
-#include <unistd.h>
+#include <xcb/xcb.h>
 
-// The overlay under the offscreen platform, whose screen is 800 x 800.
+#include <cstdlib>
+
+using DesktopInput::xdotool;
+
+namespace {
+
+const QByteArray ESCAPE_LINE = "Overlay fermé avec la touche Échap\n";
+
+// The application a user works in while photos come and go.
+class Underneath : public QWidget
+{
+public:
+    Underneath()
+    {
+        auto* layout = new QVBoxLayout(this);
+        layout->addWidget(&m_edit);
+        layout->addWidget(&m_button);
+        resize(300, 200);
+        move(QGuiApplication::primaryScreen()->geometry().center() - rect().center());
+        m_edit.installEventFilter(this);
+    }
+    QLineEdit m_edit;
+    QPushButton m_button{QStringLiteral("Sous la photo")};
+    int m_escapes = 0;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        m_escapes += event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape;
+        return QWidget::eventFilter(watched, event);
+    }
+};
+
+QPixmap filled(const QColor& colour)
+{
+    QPixmap pixmap(QGuiApplication::primaryScreen()->size());
+    pixmap.fill(colour);
+    return pixmap;
+}
+
+QColor onScreen(const QPoint& point)
+{
+    return QGuiApplication::primaryScreen()->grabWindow(0, point.x(), point.y(), 1, 1).toImage().pixelColor(0, 0);
+}
+
+} // namespace
+
+// The overlay on a real X display, bare or under the window manager that GLIMDECK_TEST_WM names,
+// given real input through XTest.
 class TestOverlay : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void windowFlagsAndSize();
+    void initTestCase();
+    void cleanupTestCase();
     void scalesToFit_data();
     void scalesToFit();
-    void escapeHidesAndSaysSoOnce();
+    void clicksAndKeysReachTheWindowUnderneath();
+    void escapeHidesTheTopmostOnceEach();
+    void escapeHeldElsewhereWarnsOnce();
+    void staysAboveWindowsOpenedOrRaised_data();
+    void staysAboveWindowsOpenedOrRaised();
+
+private:
+    void showActive(Underneath& window);
+
+    QProcess m_windowManager;
 };
 
-void TestOverlay::windowFlagsAndSize()
+void TestOverlay::initTestCase()
 {
-    const QSize screen = QGuiApplication::primaryScreen()->size();
-    Overlay overlay(nullptr, nullptr);
-    QVERIFY(overlay.isVisible());
-    QCOMPARE(int(overlay.windowFlags()), 0x4080B);
-    QVERIFY(overlay.testAttribute(Qt::WA_TranslucentBackground));
-    QVERIFY(overlay.testAttribute(Qt::WA_ShowWithoutActivating));
-    QVERIFY(overlay.testAttribute(Qt::WA_TransparentForMouseEvents));
-    QCOMPARE(overlay.size(), screen);
-    auto* label = overlay.findChild<QLabel*>();
-    QVERIFY(label);
-    QCOMPARE(label->geometry(), QRect(QPoint(0, 0), screen));
-    QCOMPARE(label->alignment(), Qt::AlignCenter);
-    QVERIFY(label->pixmap().isNull());
+    const QString manager = qEnvironmentVariable("GLIMDECK_TEST_WM");
+    if (manager.isEmpty())
+        return;
+    m_windowManager.start(manager, {});
+    QVERIFY(m_windowManager.waitForStarted());
+    const auto managed = [] {
+        QProcess xprop;
+        xprop.start(QStringLiteral("xprop"), {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")});
+        xprop.waitForFinished();
+        return xprop.readAllStandardOutput().contains("window id");
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(managed(), 10000);
+}
+
+void TestOverlay::cleanupTestCase()
+{
+    m_windowManager.terminate();
+    m_windowManager.waitForFinished();
+}
+
+void TestOverlay::showActive(Underneath& window)
+{
+    window.show();
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    window.m_edit.setFocus();
 }
 
 void TestOverlay::scalesToFit_data()
 {
     QTest::addColumn<QSize>("picture");
     QTest::addColumn<QSize>("shown");
-    QTest::newRow("screen size, unchanged") << QSize(800, 800) << QSize(800, 800);
-    QTest::newRow("wider: full width") << QSize(1600, 400) << QSize(800, 200);
-    QTest::newRow("taller: full height") << QSize(300, 1200) << QSize(200, 800);
-    QTest::newRow("smaller: enlarged") << QSize(100, 50) << QSize(800, 400);
-    QTest::newRow("larger, same shape") << QSize(3840, 3840) << QSize(800, 800);
+    const QSize screen = QGuiApplication::primaryScreen()->size();
+    QTest::newRow("screen size, unchanged") << screen << screen;
+    QTest::newRow("wider: full width") << QSize(screen.width() * 2, screen.height() / 2)
+                                       << QSize(screen.width(), screen.height() / 4);
+    QTest::newRow("taller: full height") << QSize(screen.width() / 2, screen.height() * 2)
+                                         << QSize(screen.width() / 4, screen.height());
+    QTest::newRow("smaller, same shape: enlarged") << screen / 8 << screen;
 }
 
 void TestOverlay::scalesToFit()
@@ -68,31 +145,101 @@ void TestOverlay::scalesToFit()
     QCOMPARE(onLabel.toImage().pixelColor(shown.width() / 2, shown.height() / 2), QColor(Qt::red));
 }
 
-void TestOverlay::escapeHidesAndSaysSoOnce()
+void TestOverlay::clicksAndKeysReachTheWindowUnderneath()
 {
-    QTemporaryFile output;
-    QVERIFY(output.open());
-    std::fflush(stdout);
-    const int savedStdout = dup(fileno(stdout));
-    dup2(output.handle(), fileno(stdout));
+    Underneath window;
+    showActive(window);
+    QSignalSpy clicked(&window.m_button, &QPushButton::clicked);
+    const QPixmap red = filled(Qt::red);
+    Overlay overlay(&red, nullptr);
+    QVERIFY(QTest::qWaitForWindowExposed(&overlay));
+    const QPoint button = window.m_button.mapToGlobal(window.m_button.rect().center());
+    QTRY_COMPARE(onScreen(button), QColor(Qt::red));
 
-    Overlay overlay(nullptr, nullptr);
-    QTest::keyClick(&overlay, Qt::Key_A);
-    const bool visibleAfterOtherKey = overlay.isVisible();
-    QTest::keyClick(&overlay, Qt::Key_Escape);
-    const bool visibleAfterEscape = overlay.isVisible();
+    xdotool({QStringLiteral("mousemove"), QString::number(button.x()), QString::number(button.y()),
+             QStringLiteral("click"), QStringLiteral("1")});
+    QTRY_COMPARE(clicked.size(), 1);
+    window.m_edit.setFocus();
+    xdotool({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("20"), QStringLiteral("photo")});
+    QTRY_COMPARE(window.m_edit.text(), QStringLiteral("photo"));
+    QVERIFY(window.isActiveWindow());
+}
 
-    std::fflush(stdout);
-    dup2(savedStdout, fileno(stdout));
-    close(savedStdout);
-    QVERIFY(visibleAfterOtherKey);
-    QVERIFY(!visibleAfterEscape);
-    output.seek(0);
-    // The test framework's own lines share standard output; ours must stand there once.
-    const QByteArray printed = output.readAll();
-    QCOMPARE(printed.count("Overlay fermé avec la touche Échap\n"), 1);
-    QVERIFY(printed.endsWith("\nOverlay fermé avec la touche Échap\n")
-            || printed == "Overlay fermé avec la touche Échap\n");
+// Escape reaches the photos though they never have the focus, hides the one on top, and is
+// given back to the application once no photo is left.
+void TestOverlay::escapeHidesTheTopmostOnceEach()
+{
+    Underneath window;
+    showActive(window);
+    const QPoint centre = window.geometry().center();
+    const QPixmap red = filled(Qt::red);
+    const QPixmap green = filled(Qt::green);
+    StdoutCapture output;
+    Overlay first(&red, nullptr);
+    Overlay second(&green, nullptr);
+    QTRY_COMPARE(onScreen(centre), QColor(Qt::green));
+
+    xdotool({QStringLiteral("key"), QStringLiteral("Escape")});
+    QTRY_VERIFY(!second.isVisible());
+    QVERIFY(first.isVisible());
+    QCOMPARE(output.text().count(ESCAPE_LINE), 1);
+    QTRY_COMPARE(onScreen(centre), QColor(Qt::red));
+    xdotool({QStringLiteral("key"), QStringLiteral("Escape")});
+    QTRY_VERIFY(!first.isVisible());
+    QCOMPARE(output.text().count(ESCAPE_LINE), 2);
+    QCOMPARE(window.m_escapes, 0);
+
+    xdotool({QStringLiteral("key"), QStringLiteral("Escape")});
+    QTRY_COMPARE(window.m_escapes, 1);
+    QCOMPARE(output.text().count(ESCAPE_LINE), 2);
+}
+
+// Another program holds Escape: one warning, and the photo is shown all the same.
+void TestOverlay::escapeHeldElsewhereWarnsOnce()
+{
+    xcb_connection_t* other = xcb_connect(nullptr, nullptr);
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(other)).data->root;
+    const xcb_keycode_t escape = 9; // in the X server's default key map
+    xcb_grab_key(other, 0, root, 0, escape, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
+    std::free(xcb_get_input_focus_reply(other, xcb_get_input_focus(other), nullptr)); // the grab is in place
+    LogCapture log;
+    {
+        Overlay overlay(nullptr, nullptr);
+        QVERIFY(QTest::qWaitForWindowExposed(&overlay));
+    }
+    xcb_disconnect(other);
+    QCOMPARE(log.lines(QtWarningMsg).size(), 1);
+}
+
+void TestOverlay::staysAboveWindowsOpenedOrRaised_data()
+{
+    QTest::addColumn<bool>("opened");
+    QTest::newRow("window opened") << true;
+    QTest::newRow("window raised") << false;
+}
+
+void TestOverlay::staysAboveWindowsOpenedOrRaised()
+{
+    QFETCH(bool, opened);
+    Underneath window;
+    window.setStyleSheet(QStringLiteral("background: blue"));
+    if (!opened)
+        showActive(window);
+    const QPixmap red = filled(Qt::red);
+    Overlay overlay(&red, nullptr);
+    QVERIFY(QTest::qWaitForWindowExposed(&overlay));
+    const QPoint centre = window.geometry().center();
+    QTRY_COMPARE(onScreen(centre), QColor(Qt::red));
+
+    if (opened)
+        showActive(window);
+    window.raise();
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    QTRY_COMPARE(onScreen(window.geometry().center()), QColor(Qt::red));
+    // And it stays so, not only for a moment.
+    QTest::qWait(300);
+    QCOMPARE(onScreen(window.geometry().center()), QColor(Qt::red));
 }
 
 QTEST_MAIN(TestOverlay)

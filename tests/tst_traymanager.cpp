@@ -304,18 +304,28 @@ private slots:
     {
         QFETCH(int, toggles);
         QFETCH(int, engines);
-        m_server.setResponse(QStringLiteral("/photo"), 404, QByteArray(), 400);
+        TestHttpsServer::Response never;
+        never.never = true;
+        m_server.setResponse(QStringLiteral("/4"), never); // its session lives until an engine is lent
         LogCapture log;
         GlimDeck glimDeck;
         const int requests = int(m_server.requestedPaths().size());
-        for (int i = 0; i < 4; ++i) {
+        for (const char* path : {"/1", "/2", "/3"})
+            m_server.setResponse(QString::fromLatin1(path), 404, QByteArray(), 400);
+        for (const char* path : {"/1", "/2", "/3", "/4"}) {
             QVERIFY(QMetaObject::invokeMethod(&glimDeck, "handleGlimDeck",
-                                              Q_ARG(QString, m_server.url(QStringLiteral("/photo")).toString()),
+                                              Q_ARG(QString, m_server.url(QString::fromLatin1(path)).toString()),
                                               Q_ARG(QString, QStringLiteral("Bonjour"))));
         }
         for (int i = 0; i < toggles; ++i)
             entry(*glimDeck.findChild<TrayManager*>(), "TextToSpeech")->trigger();
         QTRY_COMPARE_WITH_TIMEOUT(m_server.requestedPaths().size(), requests + 4, 10000);
+        // Engines are built in the background once speech is on; only the waiting photo borrows one.
+        if (toggles > 0)
+            QTRY_VERIFY_WITH_TIMEOUT(log.countStartingWith(QStringLiteral("Moteur de synthèse vocale prêt")) > 0,
+                                     20000);
+        QTRY_COMPARE_WITH_TIMEOUT(log.countStartingWith(QStringLiteral("Nombre de voix precis :")), engines, 5000);
+        QTest::qWait(300);
         QCOMPARE(log.countStartingWith(QStringLiteral("Nombre de voix precis :")), engines);
         QCOMPARE(log.count(QStringLiteral("TTS Enabled: true")), qMin(toggles, 1));
     }

@@ -1,7 +1,8 @@
 #include "core/overlay.h"
 
+#include "core/overlaystack.h"
+
 #include <QGuiApplication>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QPixmap>
 #include <QScreen>
@@ -11,10 +12,14 @@
 Overlay::Overlay(const QPixmap* pixmap, QWidget* parent)
     : QWidget(parent)
 {
-    setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    // Input transparency reaches the native window only as a window flag. The window manager
+    // is bypassed because a manager may frame the window and stop clicks at its frame; the stack
+    // keeps it on top instead. It never takes the focus, so typing elsewhere goes on.
     setAttribute(Qt::WA_TranslucentBackground, true);
     setAttribute(Qt::WA_ShowWithoutActivating, true);
     setAttribute(Qt::WA_TransparentForMouseEvents, true);
+    setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowTransparentForInput
+                   | Qt::WindowDoesNotAcceptFocus | Qt::X11BypassWindowManagerHint);
 
     auto* label = new QLabel(this);
     const QSize screenSize = QGuiApplication::primaryScreen()->size();
@@ -30,18 +35,23 @@ Overlay::Overlay(const QPixmap* pixmap, QWidget* parent)
 
     show();
     raise();
-    activateWindow();
+    OverlayStack::instance()->add(this);
 }
 
-Overlay::~Overlay() = default;
-
-void Overlay::keyPressEvent(QKeyEvent* event)
+Overlay::~Overlay()
 {
-    if (event->key() != Qt::Key_Escape) {
-        QWidget::keyPressEvent(event);
-        return;
-    }
+    OverlayStack::instance()->remove(this);
+}
+
+void Overlay::hideOnEscape()
+{
     hide();
     std::fputs("Overlay fermé avec la touche Échap\n", stdout);
     std::fflush(stdout);
+}
+
+void Overlay::hideEvent(QHideEvent* event)
+{
+    OverlayStack::instance()->remove(this);
+    QWidget::hideEvent(event);
 }

@@ -2,11 +2,10 @@
 
 #include <QWidget>
 
-class QKeyEvent;
 class QPixmap;
 
 // One picture over everything on the primary screen: frameless, on top, transparent around the
-// picture and to the mouse. Escape hides it.
+// picture and to the mouse, and never taking the keyboard focus. Escape hides it.
 class Overlay : public QWidget
 {
     Q_OBJECT
@@ -15,6 +14,8 @@ public:
     Overlay(const QPixmap* pixmap, QWidget* parent);
     ~Overlay() override;
 
+    void hideOnEscape();
+
 protected:
-    void keyPressEvent(QKeyEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 };

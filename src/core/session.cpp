@@ -2,31 +2,34 @@
 
 #include "core/filedownloader.h"
 #include "core/overlay.h"
-#include "core/speechvoice.h"
+#include "core/speechengine.h"
+#include "core/speechengines.h"
 
 #include <QDebug>
 #include <QPixmap>
-#include <QTextToSpeech>
 #include <QTimer>
 
-Session::Session(const QUrl& url, const QString& message, int displayDurationMs, bool ttsEnabled, QObject* parent)
+Session::Session(const QUrl& url, const QString& message, int displayDurationMs, SpeechEngines* speech, QObject* parent)
     : QObject(parent)
     , m_imageUrl(url)
     , m_message(message)
     , m_displayDurationMs(displayDurationMs)
-    , m_isTTSEnabled(ttsEnabled)
+    , m_speechEngines(speech)
+    , m_isTTSEnabled(speech != nullptr)
 {
     if (m_isTTSEnabled)
-        m_speech = SpeechVoice::createEngine();
+        m_speechEngines->borrow(this, [this](SpeechEngine* engine) { onSpeechLent(engine); });
 }
 
+// The engines may already be gone when the program quits: their owner is deleted first.
 Session::~Session()
 {
-    if (m_isTTSEnabled) {
+    if (!m_speech || !m_speechEngines)
+        return;
+    if (m_spoken)
         m_speech->stop();
-        delete m_speech;
-        m_speech = nullptr;
-    }
+    m_speechEngines->giveBack(m_speech);
+    m_speech = nullptr;
 }
 
 void Session::start()
@@ -60,8 +63,22 @@ void Session::onDownloaded()
     }
     m_overlay = new Overlay(m_pixmap, nullptr);
     QTimer::singleShot(m_displayDurationMs, this, &Session::onTimeout);
-    if (m_isTTSEnabled)
-        m_speech->say(m_message);
+    speak();
+}
+
+void Session::onSpeechLent(SpeechEngine* engine)
+{
+    m_speech = engine;
+    speak();
+}
+
+// As the photo is shown, or later while it is still shown if the engine came late.
+void Session::speak()
+{
+    if (!m_speech || !m_overlay || m_spoken)
+        return;
+    m_speech->say(m_message);
+    m_spoken = true;
 }
 
 void Session::onTimeout()

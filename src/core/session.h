@@ -1,22 +1,25 @@
 #pragma once
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QUrl>
 
 class FileDownloader;
 class Overlay;
 class QPixmap;
-class QTextToSpeech;
+class SpeechEngine;
+class SpeechEngines;
 
 // Carries one photo from its address to the screen and away again, then deletes itself.
-// Every way out emits finished(this) exactly once.
+// Every way out emits finished(this) exactly once. With speech engines given, it borrows one at
+// once and speaks its message while its photo is shown; the photo never waits for the engine.
 class Session : public QObject
 {
     Q_OBJECT
 
 public:
-    Session(const QUrl& url, const QString& message, int displayDurationMs, bool ttsEnabled, QObject* parent);
+    Session(const QUrl& url, const QString& message, int displayDurationMs, SpeechEngines* speech, QObject* parent);
     ~Session() override;
 
     void start();
@@ -30,6 +33,8 @@ private slots:
 
 private:
     void end();
+    void onSpeechLent(SpeechEngine* engine);
+    void speak();
 
     QUrl m_imageUrl;
     QString m_message;
@@ -37,6 +42,8 @@ private:
     Overlay* m_overlay = nullptr;
     QPixmap* m_pixmap = nullptr;
     int m_displayDurationMs;
-    QTextToSpeech* m_speech = nullptr;
+    QPointer<SpeechEngines> m_speechEngines;
+    SpeechEngine* m_speech = nullptr;
     bool m_isTTSEnabled;
+    bool m_spoken = false;
 };

@@ -2,63 +2,74 @@
 
 #include <QDebug>
 #include <QTextToSpeech>
-#include <QVoice>
 
 namespace {
 
-#if QT_VERSION >= QT_VERSION_CHECK(6, 6, 0)
-QList<QVoice> voicesOfEveryLocale(QTextToSpeech* engine)
+#if QT_VERSION < QT_VERSION_CHECK(6, 6, 0)
+// Visiting a locale changes the engine's voice. Some engines cannot go back to the locale they
+// started in by name (speech-dispatcher's C locale): their voice brings it back.
+void restore(QTextToSpeech* engine, const QLocale& locale, const QVoice& voice)
 {
-    return engine->findVoices();
+    engine->setLocale(locale);
+    if (engine->locale() != locale || engine->voice() != voice)
+        engine->setVoice(voice);
 }
+#endif
 
 QList<QVoice> voicesOf(QTextToSpeech* engine, const QLocale& locale)
 {
+#if QT_VERSION >= QT_VERSION_CHECK(6, 6, 0)
     return engine->findVoices(locale);
-}
 #else
-// WORKAROUND: before Qt 6.6 the engine lists only its current locale's voices; visit each
-// locale and put the engine's own back afterwards. Can go with findVoices() from Qt 6.6.
-QList<QVoice> voicesOfEveryLocale(QTextToSpeech* engine)
-{
+    if (!engine->availableLocales().contains(locale))
+        return {};
     const QLocale current = engine->locale();
+    const QVoice voice = engine->voice();
+    engine->setLocale(locale);
+    const QList<QVoice> voices = engine->availableVoices();
+    restore(engine, current, voice);
+    return voices;
+#endif
+}
+
+} // namespace
+
+QList<QVoice> SpeechVoice::voicesOfEveryLocale(QTextToSpeech* engine)
+{
+#if QT_VERSION >= QT_VERSION_CHECK(6, 6, 0)
+    return engine->findVoices();
+#else
+    // WORKAROUND: before Qt 6.6 the engine lists only its current locale's voices; visit each
+    // locale and put the engine's own back afterwards. Can go with findVoices() from Qt 6.6.
+    const QLocale current = engine->locale();
+    const QVoice voice = engine->voice();
     QList<QVoice> voices;
     for (const QLocale& locale : engine->availableLocales()) {
         engine->setLocale(locale);
         voices += engine->availableVoices();
     }
-    engine->setLocale(current);
+    restore(engine, current, voice);
     return voices;
-}
-
-QList<QVoice> voicesOf(QTextToSpeech* engine, const QLocale& locale)
-{
-    if (!engine->availableLocales().contains(locale))
-        return {};
-    const QLocale current = engine->locale();
-    engine->setLocale(locale);
-    const QList<QVoice> voices = engine->availableVoices();
-    engine->setLocale(current);
-    return voices;
-}
 #endif
+}
 
-} // namespace
-
-QTextToSpeech* SpeechVoice::createEngine()
+SpeechVoice::SetUp SpeechVoice::setUp(QTextToSpeech* engine)
 {
-    auto* engine = new QTextToSpeech(nullptr);
     const Choice<QVoice> choice =
         choose(voicesOfEveryLocale(engine), voicesOf(engine, preferredLocale()), engine->availableVoices());
-
-    qDebug() << "Nombre de voix precis :" << choice.exact.size();
-    qDebug() << "Nombre de voix FR :" << choice.french.size();
-    qDebug() << "Nombre de voix:" << engine->availableVoices().size();
-
+    SetUp result{choice.exact.size(), choice.french.size(), engine->availableVoices().size(), {}};
     engine->setRate(RATE);
     engine->setPitch(PITCH);
     if (choice.voice)
         engine->setVoice(*choice.voice);
-    qDebug() << engine->voice();
-    return engine;
+    result.voice = engine->voice();
+    return result;
+}
+
+void SpeechVoice::log(const SetUp& setUp)
+{
+    qDebug() << "Nombre de voix precis :" << setUp.exact;
+    qDebug() << "Nombre de voix FR :" << setUp.french;
+    qDebug() << "Nombre de voix:" << setUp.available;
+    qDebug() << setUp.voice;
 }

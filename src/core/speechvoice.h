@@ -2,13 +2,15 @@
 
 #include <QList>
 #include <QLocale>
+#include <QMetaType>
 #include <QString>
+#include <QVoice>
 
 #include <optional>
 
 class QTextToSpeech;
 
-// Builds a session's speech engine, preferring one particular French voice.
+// Sets a speech engine up for a session, preferring one particular French voice.
 class SpeechVoice
 {
 public:
@@ -50,6 +52,20 @@ public:
         return choice;
     }
 
-    // A new engine with no parent, its voice chosen and its rate and pitch set; the caller owns it.
-    static QTextToSpeech* createEngine();
+    // What the set-up found and chose: the counts go to the log, with the voice.
+    struct SetUp
+    {
+        qsizetype exact = 0;
+        qsizetype french = 0;
+        qsizetype available = 0;
+        QVoice voice;
+    };
+
+    // Chooses the engine's voice anew from what it offers now, and sets its rate and pitch.
+    static SetUp setUp(QTextToSpeech* engine);
+    static void log(const SetUp& setUp);
+    // Every voice of every locale; the engine's locale and voice are left as they were found.
+    static QList<QVoice> voicesOfEveryLocale(QTextToSpeech* engine);
 };
+
+Q_DECLARE_METATYPE(SpeechVoice::SetUp)

@@ -1,0 +1,64 @@
+#include "core/overlaystack.h"
+
+#include "core/overlay.h"
+
+#include <QCoreApplication>
+#include <QPointer>
+#include <QTimer>
+
+OverlayStack* OverlayStack::instance()
+{
+    // Lives as long as the application; holds nothing once the last photo has gone.
+    static QPointer<OverlayStack> stack;
+    if (!stack)
+        stack = new OverlayStack(QCoreApplication::instance());
+    return stack;
+}
+
+OverlayStack::OverlayStack(QObject* parent)
+    : QObject(parent)
+{
+    // Queued: the key arrives inside the window system's event handling.
+    connect(&m_escapeKey, &EscapeKeyGrab::pressed, this, &OverlayStack::onEscapePressed, Qt::QueuedConnection);
+    connect(&m_stackingWatch, &StackingWatch::changed, this, &OverlayStack::onStackingChanged);
+}
+
+void OverlayStack::add(Overlay* overlay)
+{
+    if (m_overlays.contains(overlay))
+        return;
+    m_overlays.append(overlay);
+    m_escapeKey.setActive(true);
+    m_stackingWatch.setActive(true);
+}
+
+void OverlayStack::remove(Overlay* overlay)
+{
+    m_overlays.removeAll(overlay);
+    if (!m_overlays.isEmpty())
+        return;
+    m_escapeKey.setActive(false);
+    m_stackingWatch.setActive(false);
+}
+
+void OverlayStack::onEscapePressed()
+{
+    if (!m_overlays.isEmpty())
+        m_overlays.last()->hideOnEscape();
+}
+
+// Many windows can move at once (a window dragged, a desktop switched): one raise for them all.
+void OverlayStack::onStackingChanged()
+{
+    if (m_raiseQueued)
+        return;
+    m_raiseQueued = true;
+    QTimer::singleShot(0, this, &OverlayStack::raiseAll);
+}
+
+void OverlayStack::raiseAll()
+{
+    m_raiseQueued = false;
+    for (Overlay* overlay : qAsConst(m_overlays))
+        overlay->raise();
+}

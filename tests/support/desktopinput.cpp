@@ -1,0 +1,44 @@
+#include "desktopinput.h"
+
+#include <QProcess>
+
+#include <cstdio>
+#include <unistd.h>
+
+QStringList DesktopInput::xdotool(const QStringList& arguments)
+{
+    QProcess process;
+    process.start(QStringLiteral("xdotool"), arguments);
+    process.waitForFinished(5000);
+    return QString::fromUtf8(process.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+StdoutCapture::StdoutCapture()
+    : m_file(std::tmpfile())
+{
+    std::fflush(stdout);
+    m_saved = dup(fileno(stdout));
+    dup2(fileno(m_file), fileno(stdout));
+}
+
+// What was captured is printed after all, the test framework's own lines among it.
+StdoutCapture::~StdoutCapture()
+{
+    const QByteArray captured = text();
+    dup2(m_saved, fileno(stdout));
+    close(m_saved);
+    std::fclose(m_file);
+    std::fwrite(captured.constData(), 1, size_t(captured.size()), stdout);
+    std::fflush(stdout);
+}
+
+QByteArray StdoutCapture::text() const
+{
+    std::fflush(stdout);
+    QByteArray bytes;
+    char buffer[4096];
+    std::rewind(m_file);
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, m_file)) > 0;)
+        bytes.append(buffer, qsizetype(n));
+    return bytes;
+}
