@@ -33,7 +33,7 @@ trap stop_speech EXIT
 trap 'exit 130' INT TERM
 
 # No time-out: the tests come and go, and the service must not vanish between two of them.
-speech-dispatcher --run-daemon --config-dir "$runtime/conf" --log-dir "$runtime" --timeout 0 \
+speech-dispatcher --run-daemon --config-dir "$runtime/conf" --log-dir "$runtime" --log-level 1 --timeout 0 \
     --socket-path "$runtime/speech-dispatcher/speechd.sock" --pid-file "$pid_file" >/dev/null 2>&1
 for _ in $(seq 50); do
     [ -S "$runtime/speech-dispatcher/speechd.sock" ] && break
