@@ -5,10 +5,9 @@
 #include "logcapture.h"
 #include "testcertificates.h"
 #include "testhttpsserver.h"
+#include "testsupport.h"
 
 #include <QApplication>
-#include <QBuffer>
-#include <QImage>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -30,24 +29,12 @@ private slots:
     void speechCostsThePhotosNothing();
 
 public:
-    static QByteArray png(const QSize& size, const QColor& colour);
     static QList<Overlay*> overlays();
     static int visibleOverlays();
 
 private:
     TestHttpsServer m_server;
 };
-
-QByteArray TestSession::png(const QSize& size, const QColor& colour)
-{
-    QImage image(size, QImage::Format_RGB32);
-    image.fill(colour);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return bytes;
-}
 
 QList<Overlay*> TestSession::overlays()
 {
@@ -72,7 +59,7 @@ void TestSession::initTestCase()
     QVERIFY(TestCertificates::instance().isValid());
     TestCertificates::instance().trustInProcess();
     QVERIFY(m_server.listen());
-    m_server.setResponse(QStringLiteral("/photo.png"), 200, png(QSize(320, 200), Qt::green));
+    m_server.setResponse(QStringLiteral("/photo.png"), 200, TestSupport::png(QSize(320, 200), Qt::green));
     m_server.setResponse(QStringLiteral("/empty"), 200, QByteArray());
     m_server.setResponse(QStringLiteral("/text"), 200, "<html>pas une image</html>");
     // A few bytes that declare a 100000 x 100000 picture: 40 GB if the reader believed them.

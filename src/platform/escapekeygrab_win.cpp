@@ -1,6 +1,5 @@
 #include "platform/escapekeygrab.h"
 
-#include <QCoreApplication>
 #include <QDebug>
 
 #include <windows.h>
@@ -11,30 +10,6 @@ namespace {
 constexpr int HOT_KEY_ID = 0x4744;
 
 } // namespace
-
-EscapeKeyGrab::EscapeKeyGrab(QObject* parent)
-    : QObject(parent)
-{
-}
-
-EscapeKeyGrab::~EscapeKeyGrab()
-{
-    release();
-}
-
-void EscapeKeyGrab::setActive(bool active)
-{
-    if (active == m_active)
-        return;
-    m_active = active;
-    if (!active) {
-        release();
-        QCoreApplication::instance()->removeNativeEventFilter(this);
-        return;
-    }
-    QCoreApplication::instance()->installNativeEventFilter(this);
-    grab();
-}
 
 bool EscapeKeyGrab::grab()
 {

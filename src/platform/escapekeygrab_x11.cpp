@@ -49,30 +49,6 @@ void ungrab(xcb_connection_t* connection, xcb_keycode_t code)
 
 } // namespace
 
-EscapeKeyGrab::EscapeKeyGrab(QObject* parent)
-    : QObject(parent)
-{
-}
-
-EscapeKeyGrab::~EscapeKeyGrab()
-{
-    release();
-}
-
-void EscapeKeyGrab::setActive(bool active)
-{
-    if (active == m_active)
-        return;
-    m_active = active;
-    if (!active) {
-        release();
-        QCoreApplication::instance()->removeNativeEventFilter(this);
-        return;
-    }
-    QCoreApplication::instance()->installNativeEventFilter(this);
-    grab();
-}
-
 bool EscapeKeyGrab::grab()
 {
     xcb_connection_t* x11 = connection();
