@@ -1,5 +1,7 @@
+#include "desktopinput.h"
 #include "net/endpoints.h"
 #include "net/servertrust.h"
+#include "testsupport.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -28,28 +30,153 @@ class TestEndToEnd : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
-    void photoForOurRoomShowsAndGoes_data();
-    void photoForOurRoomShowsAndGoes();
-    void clientComesBackAfterServerRestart();
-    void trayIconShowsStateAndOpensRoomWindow();
+    void initTestCase()
+    {
+        if (qEnvironmentVariableIsEmpty("DISPLAY"))
+            QSKIP("needs a display with a notification area (the test script provides one)");
+        m_certs = QStringLiteral(GLIMDECK_TEST_CERTS);
+        if (m_certs.isEmpty() || !QFile::exists(m_certs + QStringLiteral("/server.key")))
+            QSKIP("needs a build configured with GLIMDECK_SERVER_CA from scripts/make-certs.sh (the test script does)");
+        if (!SERVER_HOST.startsWith(QStringLiteral("localhost:")))
+            QSKIP("needs a build for localhost:PORT (the test script makes one)");
+        QFile authority(m_certs + QStringLiteral("/ca.pem"));
+        QVERIFY(authority.open(QIODevice::ReadOnly));
+        ServerTrust::install(authority.readAll());
+    }
+
+    void init()
+    {
+        m_home = std::make_unique<QTemporaryDir>();
+        m_serverLog.clear();
+        connect(&m_server, &QProcess::readyReadStandardError, this,
+                [this] { m_serverLog += QString::fromUtf8(m_server.readAllStandardError()); });
+    }
+
+    void cleanup()
+    {
+        m_server.disconnect(this);
+        for (QProcess* process : {&m_client, &m_nginx, &m_server}) {
+            if (process->state() != QProcess::NotRunning) {
+                process->terminate();
+                if (!process->waitForFinished(5000))
+                    process->kill();
+                process->waitForFinished(5000);
+            }
+        }
+    }
+
+    void photoForOurRoomShowsAndGoes_data()
+    {
+        QTest::addColumn<bool>("behindNginx");
+        QTest::newRow("direct") << false;
+        QTest::newRow("behind nginx") << true;
+    }
+
+    void photoForOurRoomShowsAndGoes()
+    {
+        QFETCH(bool, behindNginx);
+        startServer(behindNginx);
+        startClient("[\"e2e\"]");
+        QVERIFY2(waitForServerLog(QStringLiteral("e2e"), 15000), qPrintable(m_serverLog));
+        QCOMPARE(get(USERS_URL), QByteArray("1"));
+        const QColor red(220, 30, 30);
+        const QColor blue(30, 30, 220);
+        QVERIFY(!near(centreOf(0), red));
+
+        QCOMPARE(upload(QStringLiteral("autre"), blue), 200);
+        QCOMPARE(upload(QStringLiteral("e2e"), red), 200);
+        QVERIFY2(waitForCentre(0, red, true, 10000), qPrintable(m_serverLog));
+        keepScreenshot(QGuiApplication::primaryScreen()->grabWindow(0), QStringLiteral("photo-on-screen.png"));
+        QElapsedTimer shown;
+        shown.start();
+        // Gone after the display time; the other room's picture never shows.
+        QVERIFY(waitForCentre(0, red, false, 6000));
+        QVERIFY2(shown.elapsed() > 1500, qPrintable(QString::number(shown.elapsed())));
+        QVERIFY(!waitForCentre(0, blue, true, 1500));
+    }
+
+    void clientComesBackAfterServerRestart()
+    {
+        startServer();
+        startClient("[\"e2e\"]");
+        QVERIFY(waitForServerLog(QStringLiteral("e2e"), 15000));
+        stopServer();
+        m_serverLog.clear();
+        startServer();
+        // Lost once, so the first reconnection comes after 1 s and sends the list again.
+        QVERIFY2(waitForServerLog(QStringLiteral("e2e"), 10000), qPrintable(m_serverLog));
+        const QColor green(30, 200, 30);
+        QCOMPARE(upload(QStringLiteral("e2e"), green), 200);
+        QVERIFY(waitForCentre(0, green, true, 10000));
+    }
+
+    void trayIconShowsStateAndOpensRoomWindow()
+    {
+        // Started before its server, the client shows red until the server answers.
+        startClient("[\"famille\",\"bureau\"]");
+        const QStringList icons = waitForWindows(QStringLiteral("--class"), QStringLiteral("glimdeck"));
+        QCOMPARE(icons.size(), 1);
+        const WId icon = icons.first().toULongLong();
+        const QColor green(0x2e, 0xcc, 0x40);
+        const QColor red(0xe5, 0x39, 0x35);
+        QVERIFY(waitForCentre(icon, red, true, 5000));
+        startServer();
+        QVERIFY(waitForServerLog(QStringLiteral("\"famille\", \"bureau\""), 15000));
+        QVERIFY(waitForCentre(icon, green, true, 5000));
+
+        DesktopInput::xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), icons.first(),
+                               QStringLiteral("6"), QStringLiteral("6"), QStringLiteral("click"), QStringLiteral("1")});
+        const QStringList windows = waitForWindows(QStringLiteral("--name"), QStringLiteral("^Glim-deck$"));
+        QVERIFY(!windows.isEmpty());
+        QTest::qWait(500);
+        keepScreenshot(QGuiApplication::primaryScreen()->grabWindow(windows.first().toULongLong()),
+                       QStringLiteral("room-window.png"));
+
+        stopServer();
+        QVERIFY(waitForCentre(icon, red, true, 5000));
+    }
 
 private:
     void startServer(bool behindNginx = false);
     void startNginx(quint16 serverPort);
-    void stopServer();
+
+    void stopServer()
+    {
+        m_server.terminate();
+        QVERIFY(m_server.waitForFinished(10000));
+    }
     QByteArray get(const QString& url);
     void startClient(const QByteArray& rooms);
-    bool waitForServerLog(const QString& text, int timeoutMs);
+    bool waitForServerLog(const QString& text, int timeoutMs)
+    {
+        return QTest::qWaitFor([&] { return m_serverLog.contains(text); }, timeoutMs);
+    }
     int upload(const QString& room, const QColor& colour, const QString& message = QStringLiteral("Bonjour"));
-    QColor centrePixel() const;
-    bool waitForCentre(const std::function<bool(const QColor&)>& wanted, int timeoutMs);
-    static bool near(const QColor& a, const QColor& b);
-    static QStringList xdotool(const QStringList& arguments);
-    static QColor windowCentre(const QString& window);
-    static bool waitForWindowCentre(const QString& window, const QColor& wanted, int timeoutMs);
+
+    // The colour at the centre of a window, or of the screen for window 0.
+    static QColor centreOf(WId window)
+    {
+        const QImage shot = QGuiApplication::primaryScreen()->grabWindow(window).toImage();
+        return shot.isNull() ? QColor() : shot.pixelColor(shot.width() / 2, shot.height() / 2);
+    }
+    static bool near(const QColor& a, const QColor& b)
+    {
+        return qAbs(a.red() - b.red()) < 24 && qAbs(a.green() - b.green()) < 24 && qAbs(a.blue() - b.blue()) < 24;
+    }
+    static bool waitForCentre(WId window, const QColor& colour, bool shown, int timeoutMs)
+    {
+        return QTest::qWaitFor([&] { return near(centreOf(window), colour) == shown; }, timeoutMs);
+    }
+    static QStringList waitForWindows(const QString& option, const QString& value)
+    {
+        QStringList found;
+        const auto search = [&] {
+            found = DesktopInput::xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"), option, value});
+            return !found.isEmpty();
+        };
+        static_cast<void>(QTest::qWaitFor(search, 10000));
+        return found;
+    }
     static void keepScreenshot(const QPixmap& shot, const QString& name);
 
     QString m_certs;
@@ -60,41 +187,6 @@ private:
     QString m_serverLog;
     QNetworkAccessManager m_network;
 };
-
-void TestEndToEnd::initTestCase()
-{
-    if (qEnvironmentVariableIsEmpty("DISPLAY"))
-        QSKIP("needs a display with a notification area (the test script provides one)");
-    m_certs = QStringLiteral(GLIMDECK_TEST_CERTS);
-    if (m_certs.isEmpty() || !QFile::exists(m_certs + QStringLiteral("/server.key")))
-        QSKIP("needs a build configured with GLIMDECK_SERVER_CA from scripts/make-certs.sh (the test script does)");
-    if (!SERVER_HOST.startsWith(QStringLiteral("localhost:")))
-        QSKIP("needs a build for localhost:PORT (the test script makes one)");
-    QFile authority(m_certs + QStringLiteral("/ca.pem"));
-    QVERIFY(authority.open(QIODevice::ReadOnly));
-    ServerTrust::install(authority.readAll());
-}
-
-void TestEndToEnd::init()
-{
-    m_home = std::make_unique<QTemporaryDir>();
-    m_serverLog.clear();
-    connect(&m_server, &QProcess::readyReadStandardError, this,
-            [this] { m_serverLog += QString::fromUtf8(m_server.readAllStandardError()); });
-}
-
-void TestEndToEnd::cleanup()
-{
-    m_server.disconnect(this);
-    for (QProcess* process : {&m_client, &m_nginx, &m_server}) {
-        if (process->state() != QProcess::NotRunning) {
-            process->terminate();
-            if (!process->waitForFinished(5000))
-                process->kill();
-            process->waitForFinished(5000);
-        }
-    }
-}
 
 // On the port the client is built for: the server itself, or nginx in front of the server in
 // plain mode on another loopback port.
@@ -165,39 +257,17 @@ QByteArray TestEndToEnd::get(const QString& url)
     return reply->error() == QNetworkReply::NoError ? reply->readAll() : QByteArray();
 }
 
-void TestEndToEnd::stopServer()
-{
-    m_server.terminate();
-    QVERIFY(m_server.waitForFinished(10000));
-}
-
 void TestEndToEnd::startClient(const QByteArray& rooms)
 {
-    const QString dataHome = m_home->filePath(QStringLiteral("data"));
-    QVERIFY(QDir().mkpath(dataHome + QStringLiteral("/glimdeck")));
-    QFile roomFile(dataHome + QStringLiteral("/glimdeck/rooms.json"));
+    QVERIFY(QDir().mkpath(m_home->filePath(QStringLiteral("data/glimdeck"))));
+    QFile roomFile(m_home->filePath(QStringLiteral("data/glimdeck/rooms.json")));
     QVERIFY(roomFile.open(QIODevice::WriteOnly));
     roomFile.write(rooms);
     roomFile.close();
-
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-    environment.insert(QStringLiteral("XDG_DATA_HOME"), dataHome);
-    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home->filePath(QStringLiteral("config")));
-    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_home->path());
-    m_client.setProcessEnvironment(environment);
+    m_client.setProcessEnvironment(TestSupport::childEnvironment(m_home->path(), QStringLiteral("xcb")));
     m_client.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_client.start(QStringLiteral(GLIMDECK_EXECUTABLE), QStringList());
     QVERIFY(m_client.waitForStarted(10000));
-}
-
-bool TestEndToEnd::waitForServerLog(const QString& text, int timeoutMs)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!m_serverLog.contains(text) && clock.elapsed() < timeoutMs)
-        QTest::qWait(50);
-    return m_serverLog.contains(text);
 }
 
 int TestEndToEnd::upload(const QString& room, const QColor& colour, const QString& message)
@@ -236,99 +306,6 @@ int TestEndToEnd::upload(const QString& room, const QColor& colour, const QStrin
     return reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
 }
 
-QColor TestEndToEnd::centrePixel() const
-{
-    QScreen* screen = QGuiApplication::primaryScreen();
-    const QRect area = screen->geometry();
-    const QImage shot = screen->grabWindow(0, area.center().x() - 2, area.center().y() - 2, 4, 4).toImage();
-    return shot.isNull() ? QColor() : shot.pixelColor(2, 2);
-}
-
-bool TestEndToEnd::near(const QColor& a, const QColor& b)
-{
-    return qAbs(a.red() - b.red()) < 24 && qAbs(a.green() - b.green()) < 24 && qAbs(a.blue() - b.blue()) < 24;
-}
-
-bool TestEndToEnd::waitForCentre(const std::function<bool(const QColor&)>& wanted, int timeoutMs)
-{
-    QElapsedTimer clock;
-    clock.start();
-    do {
-        if (wanted(centrePixel()))
-            return true;
-        QTest::qWait(50);
-    } while (clock.elapsed() < timeoutMs);
-    return false;
-}
-
-void TestEndToEnd::photoForOurRoomShowsAndGoes_data()
-{
-    QTest::addColumn<bool>("behindNginx");
-    QTest::newRow("direct") << false;
-    QTest::newRow("behind nginx") << true;
-}
-
-void TestEndToEnd::photoForOurRoomShowsAndGoes()
-{
-    QFETCH(bool, behindNginx);
-    startServer(behindNginx);
-    startClient("[\"e2e\"]");
-    QVERIFY2(waitForServerLog(QStringLiteral("e2e"), 15000), qPrintable(m_serverLog));
-    QCOMPARE(get(USERS_URL), QByteArray("1"));
-    const QColor red(220, 30, 30);
-    const QColor blue(30, 30, 220);
-    QVERIFY(!near(centrePixel(), red));
-
-    QCOMPARE(upload(QStringLiteral("autre"), blue), 200);
-    QCOMPARE(upload(QStringLiteral("e2e"), red), 200);
-    QVERIFY2(waitForCentre([&](const QColor& c) { return near(c, red); }, 10000), qPrintable(m_serverLog));
-    keepScreenshot(QGuiApplication::primaryScreen()->grabWindow(0), QStringLiteral("photo-on-screen.png"));
-    QElapsedTimer shown;
-    shown.start();
-    // Gone after the display time; the other room's picture never shows.
-    QVERIFY(waitForCentre([&](const QColor& c) { return !near(c, red); }, 6000));
-    QVERIFY2(shown.elapsed() > 1500, qPrintable(QString::number(shown.elapsed())));
-    QVERIFY(!waitForCentre([&](const QColor& c) { return near(c, blue); }, 1500));
-}
-
-void TestEndToEnd::clientComesBackAfterServerRestart()
-{
-    startServer();
-    startClient("[\"e2e\"]");
-    QVERIFY(waitForServerLog(QStringLiteral("e2e"), 15000));
-    stopServer();
-    m_serverLog.clear();
-    startServer();
-    // Lost once, so the first reconnection comes after 1 s and sends the list again.
-    QVERIFY2(waitForServerLog(QStringLiteral("e2e"), 10000), qPrintable(m_serverLog));
-    const QColor green(30, 200, 30);
-    QCOMPARE(upload(QStringLiteral("e2e"), green), 200);
-    QVERIFY(waitForCentre([&](const QColor& c) { return near(c, green); }, 10000));
-}
-
-QStringList TestEndToEnd::xdotool(const QStringList& arguments)
-{
-    QProcess process;
-    process.start(QStringLiteral("xdotool"), arguments);
-    process.waitForFinished(5000);
-    return QString::fromUtf8(process.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-}
-
-QColor TestEndToEnd::windowCentre(const QString& window)
-{
-    const QImage shot = QGuiApplication::primaryScreen()->grabWindow(window.toULongLong()).toImage();
-    return shot.isNull() ? QColor() : shot.pixelColor(shot.width() / 2, shot.height() / 2);
-}
-
-bool TestEndToEnd::waitForWindowCentre(const QString& window, const QColor& wanted, int timeoutMs)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!near(windowCentre(window), wanted) && clock.elapsed() < timeoutMs)
-        QTest::qWait(100);
-    return near(windowCentre(window), wanted);
-}
-
 // With GLIMDECK_SCREENSHOTS set, the pictures the README shows are kept there.
 void TestEndToEnd::keepScreenshot(const QPixmap& shot, const QString& name)
 {
@@ -336,39 +313,6 @@ void TestEndToEnd::keepScreenshot(const QPixmap& shot, const QString& name)
     if (!folder.isEmpty())
         QVERIFY((shot.width() > 960 ? shot.scaledToWidth(960, Qt::SmoothTransformation) : shot)
                     .save(folder + QLatin1Char('/') + name));
-}
-
-void TestEndToEnd::trayIconShowsStateAndOpensRoomWindow()
-{
-    // Started before its server, the client shows red until the server answers.
-    startClient("[\"famille\",\"bureau\"]");
-    QStringList icons;
-    QTRY_VERIFY_WITH_TIMEOUT(!(icons = xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                                                QStringLiteral("--class"), QStringLiteral("glimdeck")}))
-                                  .isEmpty(),
-                             10000);
-    QCOMPARE(icons.size(), 1);
-    const QString icon = icons.first();
-    const QColor green(0x2e, 0xcc, 0x40);
-    const QColor red(0xe5, 0x39, 0x35);
-    QVERIFY(waitForWindowCentre(icon, red, 5000));
-    startServer();
-    QVERIFY(waitForServerLog(QStringLiteral(R"("famille", "bureau")"), 15000));
-    QVERIFY(waitForWindowCentre(icon, green, 5000));
-
-    xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), icon, QStringLiteral("6"), QStringLiteral("6"),
-             QStringLiteral("click"), QStringLiteral("1")});
-    QStringList windows;
-    QTRY_VERIFY_WITH_TIMEOUT(!(windows = xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                                                  QStringLiteral("--name"), QStringLiteral("^Glim-deck$")}))
-                                  .isEmpty(),
-                             10000);
-    QTest::qWait(500);
-    keepScreenshot(QGuiApplication::primaryScreen()->grabWindow(windows.first().toULongLong()),
-                   QStringLiteral("room-window.png"));
-
-    stopServer();
-    QVERIFY(waitForWindowCentre(icon, red, 5000));
 }
 
 QTEST_MAIN(TestEndToEnd)
