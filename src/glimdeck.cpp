@@ -21,7 +21,7 @@ GlimDeck::GlimDeck()
     ServerTrust::install();
     m_webSocketClient = new WebSocketClient(QUrl(WS_BASE_URL, QUrl::TolerantMode), this);
     m_trayManager = new TrayManager(m_isTTSEnabled, this);
-    m_speechEngines = new SpeechEngines(m_maxActiveSessions, this);
+    m_speechEngines = new SpeechEngines(m_maxActiveSessions, QString(), this);
 
     connect(m_webSocketClient, &WebSocketClient::imageReceived, this, &GlimDeck::handleGlimDeck, Qt::QueuedConnection);
     connect(m_webSocketClient, &WebSocketClient::connected, this, &GlimDeck::onServerConnected, Qt::QueuedConnection);

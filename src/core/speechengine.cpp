@@ -31,28 +31,29 @@ public:
         delete m_engine;
     }
 
-    void build()
+    void build(const QString& backEnd)
     {
         {
             const QMutexLocker lock(&lifecycleMutex());
-            m_engine = new QTextToSpeech();
+            m_engine = new QTextToSpeech(backEnd);
         }
-        emit built();
+        emit built(m_engine->engine());
     }
     void setUpVoice() { emit voiceSetUp(SpeechVoice::setUp(m_engine)); }
     void say(const QString& text) { m_engine->say(text); }
     void stop() { m_engine->stop(); }
 
 signals:
-    void built();
+    void built(const QString& backEnd);
     void voiceSetUp(const SpeechVoice::SetUp& setUp);
 
 private:
     QTextToSpeech* m_engine = nullptr;
 };
 
-SpeechEngine::SpeechEngine(QObject* parent)
+SpeechEngine::SpeechEngine(const QString& backEnd, QObject* parent)
     : QObject(parent)
+    , m_backEnd(backEnd)
     , m_thread(new QThread)
     , m_home(new EngineHome)
 {
@@ -78,7 +79,7 @@ SpeechEngine::~SpeechEngine()
 
 void SpeechEngine::build()
 {
-    QMetaObject::invokeMethod(m_home, &EngineHome::build);
+    QMetaObject::invokeMethod(m_home, [home = m_home, backEnd = m_backEnd] { home->build(backEnd); });
 }
 
 void SpeechEngine::setUpVoice()

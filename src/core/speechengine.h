@@ -16,7 +16,8 @@ class SpeechEngine : public QObject
     Q_OBJECT
 
 public:
-    explicit SpeechEngine(QObject* parent = nullptr);
+    // An empty back-end is Qt's default one.
+    explicit SpeechEngine(const QString& backEnd, QObject* parent = nullptr);
     // Waits for a build in progress, as an engine cannot be abandoned half built, but not for a
     // speech service that stopped answering.
     ~SpeechEngine() override;
@@ -27,12 +28,14 @@ public:
     void stop();
 
 signals:
-    void built();
+    // backEnd names the one in use.
+    void built(const QString& backEnd);
     void voiceSetUp(const SpeechVoice::SetUp& setUp);
 
 private:
     static constexpr int QUIT_WAIT_MS = 10000;
 
+    QString m_backEnd;
     QThread* m_thread;
     class EngineHome* m_home; // lives on m_thread and holds the engine there
 };

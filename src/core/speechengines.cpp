@@ -4,9 +4,10 @@
 
 #include <QDebug>
 
-SpeechEngines::SpeechEngines(int count, QObject* parent)
+SpeechEngines::SpeechEngines(int count, const QString& backEnd, QObject* parent)
     : QObject(parent)
     , m_count(count)
+    , m_backEnd(backEnd)
 {
 }
 
@@ -36,16 +37,20 @@ void SpeechEngines::buildNext()
 {
     if (m_engines.size() >= m_count)
         return;
-    auto* engine = new SpeechEngine(this);
+    auto* engine = new SpeechEngine(m_backEnd, this);
     m_engines.append(engine);
-    connect(engine, &SpeechEngine::built, this, [this, engine] { onBuilt(engine); });
+    connect(engine, &SpeechEngine::built, this, [this, engine](const QString& backEnd) { onBuilt(engine, backEnd); });
     connect(engine, &SpeechEngine::voiceSetUp, this,
             [this, engine](const SpeechVoice::SetUp& setUp) { onVoiceSetUp(engine, setUp); });
     engine->build();
 }
 
-void SpeechEngines::onBuilt(SpeechEngine* engine)
+void SpeechEngines::onBuilt(SpeechEngine* engine, const QString& backEnd)
 {
+    // libflite is not thread-safe, and each flite engine synthesises on a thread of its own:
+    // a single one is lent in turn.
+    if (backEnd == QLatin1String(FLITE))
+        m_count = m_engines.size();
     qDebug() << "Moteur de synthèse vocale prêt :" << m_engines.size() << "sur" << m_count;
     m_free.append(engine);
     lendNext();

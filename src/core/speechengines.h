@@ -22,7 +22,8 @@ class SpeechEngines : public QObject
 public:
     using Lent = std::function<void(SpeechEngine*)>;
 
-    explicit SpeechEngines(int count, QObject* parent = nullptr);
+    // An empty back-end is Qt's default one.
+    explicit SpeechEngines(int count, const QString& backEnd = QString(), QObject* parent = nullptr);
     ~SpeechEngines() override;
 
     void prepare();
@@ -39,11 +40,14 @@ private:
     };
 
     void buildNext();
-    void onBuilt(SpeechEngine* engine);
+    void onBuilt(SpeechEngine* engine, const QString& backEnd);
     void onVoiceSetUp(SpeechEngine* engine, const SpeechVoice::SetUp& setUp);
     void lendNext();
 
+    static constexpr auto FLITE = "flite";
+
     int m_count;
+    QString m_backEnd;
     QList<SpeechEngine*> m_engines;
     QList<SpeechEngine*> m_free;
     QList<Borrower> m_waiting;
