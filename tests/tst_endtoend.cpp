@@ -1,28 +1,6 @@
-#include "desktopinput.h"
 #include "net/endpoints.h"
 #include "net/servertrust.h"
 #include "testsupport.h"
-
-#include <QBuffer>
-#include <QDir>
-#include <QFile>
-#include <QGuiApplication>
-#include <QHttpMultiPart>
-#include <QImage>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QPainter>
-#include <QPixmap>
-#include <QProcess>
-#include <QProcessEnvironment>
-#include <QRegularExpression>
-#include <QScreen>
-#include <QSignalSpy>
-#include <QStandardPaths>
-#include <QTcpServer>
-#include <QTemporaryDir>
-#include <QTest>
-#include <QWindow>
 
 // The real glimdeck against the real glimdeck-server, on the display the test script provides.
 class TestEndToEnd : public QObject
@@ -124,8 +102,8 @@ private slots:
         QVERIFY(waitForServerLog(QStringLiteral("\"famille\", \"bureau\""), 15000));
         QVERIFY(waitForCentre(icon, green, true, 5000));
 
-        DesktopInput::xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), icons.first(),
-                               QStringLiteral("6"), QStringLiteral("6"), QStringLiteral("click"), QStringLiteral("1")});
+        TestSupport::xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), icons.first(),
+                              QStringLiteral("6"), QStringLiteral("6"), QStringLiteral("click"), QStringLiteral("1")});
         const QStringList windows = waitForWindows(QStringLiteral("--name"), QStringLiteral("^Glim-deck$"));
         QVERIFY(!windows.isEmpty());
         QTest::qWait(500);
@@ -171,7 +149,7 @@ private:
     {
         QStringList found;
         const auto search = [&] {
-            found = DesktopInput::xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"), option, value});
+            found = TestSupport::xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"), option, value});
             return !found.isEmpty();
         };
         static_cast<void>(QTest::qWaitFor(search, 10000));

@@ -1,13 +1,5 @@
-#include "logcapture.h"
 #include "process/logfile.h"
 #include "testsupport.h"
-
-#include <QDir>
-#include <QFile>
-#include <QProcess>
-#include <QRegularExpression>
-#include <QTemporaryDir>
-#include <QTest>
 
 // The real executable as a user starts it: its exit without a notification area, its log file,
 // and the guard against a second instance.

@@ -1,11 +1,4 @@
-#include <QDir>
-#include <QFile>
-#include <QImageReader>
-#include <QProcess>
-#include <QRegularExpression>
-#include <QStandardPaths>
-#include <QTemporaryDir>
-#include <QTest>
+#include "testsupport.h"
 
 namespace {
 

@@ -1,23 +1,11 @@
 #include "core/overlay.h"
-#include "desktopinput.h"
-#include "logcapture.h"
-
-#include <QApplication>
-#include <QKeyEvent>
-#include <QLabel>
-#include <QLineEdit>
-#include <QProcess>
-#include <QPushButton>
-#include <QScreen>
-#include <QSignalSpy>
-#include <QTest>
-#include <QVBoxLayout>
+#include "testsupport.h"
 
 #include <xcb/xcb.h>
 
 #include <cstdlib>
 
-using DesktopInput::xdotool;
+using TestSupport::xdotool;
 
 namespace {
 

@@ -2,17 +2,8 @@
 #include "core/overlay.h"
 #include "core/session.h"
 #include "glimdeck.h"
-#include "logcapture.h"
-#include "testcertificates.h"
-#include "testhttpsserver.h"
 #include "testsupport.h"
 #include "tray/traymanager.h"
-
-#include <QApplication>
-#include <QSet>
-#include <QSignalSpy>
-#include <QSystemTrayIcon>
-#include <QTest>
 
 // A photo's way from a real HTTPS server on loopback: its download, and the coordinator's queue
 // fed as the server connection feeds it.

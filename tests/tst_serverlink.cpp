@@ -1,25 +1,9 @@
 #include "glimdeck.h"
-#include "logcapture.h"
 #include "net/endpoints.h"
 #include "net/websocketclient.h"
 #include "settings/roomlistfile.h"
 #include "settings/settings.h"
-#include "testcertificates.h"
-#include "testwebsocketserver.h"
-
-#include <QApplication>
-#include <QDir>
-#include <QFile>
-#include <QJsonArray>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QSignalSpy>
-#include <QSslCertificate>
-#include <QSslConfiguration>
-#include <QStandardPaths>
-#include <QTest>
-#include <QVBoxLayout>
+#include "testsupport.h"
 
 #include <sys/stat.h>
 

@@ -1,16 +1,7 @@
 #include "core/overlay.h"
 #include "core/session.h"
 #include "core/speechengines.h"
-#include "desktopinput.h"
-#include "logcapture.h"
-#include "testcertificates.h"
-#include "testhttpsserver.h"
 #include "testsupport.h"
-
-#include <QApplication>
-#include <QSignalSpy>
-#include <QTest>
-#include <QTimer>
 
 // One photo's whole road: a real download from loopback, a real overlay on a real display, the
 // end and the self-deletion, on every way out; and what speaking the message costs that road.
@@ -57,8 +48,7 @@ int TestSession::visibleOverlays()
 
 void TestSession::initTestCase()
 {
-    QVERIFY(TestCertificates::instance().isValid());
-    TestCertificates::instance().trustInProcess();
+    QVERIFY(TestCertificates::trustInProcess());
     QVERIFY(m_server.listen());
     m_server.setResponse(QStringLiteral("/photo.png"), 200, TestSupport::png(QSize(320, 200), Qt::green));
     m_server.setResponse(QStringLiteral("/empty"), 200, QByteArray());
@@ -128,7 +118,7 @@ void TestSession::escapeHidesButTheEndComesFromTheTimer()
     session->start();
     QTRY_COMPARE_WITH_TIMEOUT(overlays().size(), 1, 10000);
     clock.start();
-    DesktopInput::xdotool({QStringLiteral("key"), QStringLiteral("Escape")});
+    TestSupport::xdotool({QStringLiteral("key"), QStringLiteral("Escape")});
     QTRY_VERIFY(!overlays().first()->isVisible());
     QCOMPARE(finishedSpy.size(), 0);
     QVERIFY(finishedSpy.wait(3000));

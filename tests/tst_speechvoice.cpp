@@ -1,7 +1,6 @@
 #include "core/speechvoice.h"
-#include "logcapture.h"
+#include "testsupport.h"
 
-#include <QTest>
 #include <QTextToSpeech>
 #include <QVoice>
 

@@ -1,30 +1,11 @@
 #include "core/filedownloader.h"
 #include "glimdeck.h"
-#include "logcapture.h"
 #include "net/endpoints.h"
 #include "net/systemproxy.h"
 #include "net/websocketclient.h"
-#include "silentproxy.h"
-#include "testcertificates.h"
-#include "testhttpsserver.h"
 #include "testsupport.h"
-#include "testwebsocketserver.h"
 #include "tray/autostartentry.h"
 #include "tray/traymanager.h"
-
-#include <QAction>
-#include <QApplication>
-#include <QCoreApplication>
-#include <QDesktopServices>
-#include <QDir>
-#include <QFile>
-#include <QMenu>
-#include <QNetworkProxy>
-#include <QScopeGuard>
-#include <QSignalSpy>
-#include <QSystemTrayIcon>
-#include <QTemporaryDir>
-#include <QTest>
 
 namespace {
 const QString UNPARSED = QStringLiteral("Could not parse client count response from");

@@ -1,25 +1,6 @@
 #include "imageserver.h"
-#include "logcapture.h"
 #include "picturestore.h"
-#include "silentproxy.h"
-#include "testcertificates.h"
 #include "testsupport.h"
-
-#include <QBuffer>
-#include <QDir>
-#include <QHttpMultiPart>
-#include <QImage>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QProcess>
-#include <QSignalSpy>
-#include <QSslSocket>
-#include <QTemporaryDir>
-#include <QTest>
-#include <QWebSocket>
 
 #include <algorithm>
 #include <memory>

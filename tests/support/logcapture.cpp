@@ -1,10 +1,9 @@
 #include "logcapture.h"
 
-#include <QMutexLocker>
-
 LogCapture* LogCapture::s_current = nullptr;
 
 LogCapture::LogCapture()
+    : m_outer(s_current)
 {
     s_current = this;
     m_previous = qInstallMessageHandler(&LogCapture::handler);
@@ -13,53 +12,37 @@ LogCapture::LogCapture()
 LogCapture::~LogCapture()
 {
     qInstallMessageHandler(m_previous);
-    s_current = nullptr;
+    s_current = m_outer;
 }
 
 void LogCapture::handler(QtMsgType type, const QMessageLogContext& context, const QString& text)
 {
-    LogCapture* capture = s_current;
-    if (!capture)
-        return;
-    QMutexLocker locker(&capture->m_mutex);
-    capture->m_entries.append({type, text});
-    locker.unlock();
-    if (capture->m_previous)
-        capture->m_previous(type, context, text);
+    LogCapture* outermost = nullptr;
+    for (LogCapture* capture = s_current; capture; capture = capture->m_outer) {
+        const QMutexLocker locker(&capture->m_mutex);
+        capture->m_entries.append({type, text});
+        outermost = capture;
+    }
+    // The outermost capture holds the handler that was there before any capture.
+    if (outermost && outermost->m_previous)
+        outermost->m_previous(type, context, text);
 }
 
-QStringList LogCapture::lines() const
+QStringList LogCapture::lines(std::optional<QtMsgType> type) const
 {
     const QMutexLocker locker(&m_mutex);
     QStringList result;
-    for (const Entry& entry : m_entries)
-        result.append(entry.text);
-    return result;
-}
-
-QStringList LogCapture::lines(QtMsgType type) const
-{
-    const QMutexLocker locker(&m_mutex);
-    QStringList result;
-    for (const Entry& entry : m_entries) {
-        if (entry.type == type)
-            result.append(entry.text);
+    for (const auto& [entryType, text] : m_entries) {
+        if (!type || entryType == *type)
+            result.append(text);
     }
     return result;
-}
-
-int LogCapture::count(const QString& line) const
-{
-    return int(lines().count(line));
 }
 
 int LogCapture::countStartingWith(const QString& prefix) const
 {
-    const QMutexLocker locker(&m_mutex);
     int result = 0;
-    for (const Entry& entry : m_entries) {
-        if (entry.text.startsWith(prefix))
-            ++result;
-    }
+    for (const QString& line : lines())
+        result += line.startsWith(prefix) ? 1 : 0;
     return result;
 }

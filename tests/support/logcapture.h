@@ -2,12 +2,13 @@
 
 #include <QList>
 #include <QMutex>
-#include <QString>
 #include <QStringList>
-#include <QtGlobal>
+
+#include <optional>
+#include <utility>
 
 // Records every log line while it lives (and still prints them), so tests can assert the
-// program's exact log lines. One at a time.
+// program's exact log lines. Captures nest; each records what is logged in its lifetime.
 class LogCapture
 {
 public:
@@ -16,23 +17,19 @@ public:
     LogCapture(const LogCapture&) = delete;
     LogCapture& operator=(const LogCapture&) = delete;
 
-    QStringList lines() const;
-    QStringList lines(QtMsgType type) const;
-    int count(const QString& line) const;
+    // Every line, or those of one type.
+    QStringList lines(std::optional<QtMsgType> type = std::nullopt) const;
+    int count(const QString& line) const { return int(lines().count(line)); }
     bool contains(const QString& line) const { return count(line) > 0; }
     int countStartingWith(const QString& prefix) const;
 
 private:
-    struct Entry
-    {
-        QtMsgType type;
-        QString text;
-    };
     static void handler(QtMsgType type, const QMessageLogContext& context, const QString& text);
 
     // Qt's worker threads log too.
     mutable QMutex m_mutex;
-    QList<Entry> m_entries;
+    QList<std::pair<QtMsgType, QString>> m_entries;
     QtMessageHandler m_previous;
+    LogCapture* m_outer;
     static LogCapture* s_current;
 };

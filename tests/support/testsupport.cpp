@@ -1,8 +1,5 @@
 #include "testsupport.h"
 
-#include <QBuffer>
-#include <QImage>
-
 namespace TestSupport {
 
 QByteArray png(const QSize& size, const QColor& colour)
@@ -32,6 +29,55 @@ QProcessEnvironment childEnvironment(const QString& home, const QString& platfor
     // No system bus, so none of the host's network or sleep reports reach the program.
     environment.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), QStringLiteral("unix:path=/nonexistent"));
     return environment;
+}
+
+QStringList xdotool(const QStringList& arguments)
+{
+    QProcess process;
+    process.start(QStringLiteral("xdotool"), arguments);
+    process.waitForFinished(5000);
+    return QString::fromUtf8(process.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return QDir().mkpath(QFileInfo(path).path()) && file.open(QIODevice::WriteOnly)
+           && file.write(bytes) == bytes.size();
+}
+
+Reply finish(QNetworkReply* reply)
+{
+    QSignalSpy finished(reply, &QNetworkReply::finished);
+    if (!reply->isFinished())
+        finished.wait(10000);
+    reply->deleteLater();
+    return {reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), reply->readAll(),
+            reply->header(QNetworkRequest::ContentTypeHeader).toByteArray()};
+}
+
+Reply post(QNetworkAccessManager& network, const QUrl& url, const Fields& fields, const Fields& headers)
+{
+    auto* form = new QHttpMultiPart(QHttpMultiPart::FormDataType);
+    for (const auto& [name, value] : fields) {
+        QHttpPart part;
+        const QByteArray file = name == "picture" ? "; filename=\"photo.png\"" : "";
+        part.setHeader(QNetworkRequest::ContentDispositionHeader, "form-data; name=\"" + name + "\"" + file);
+        part.setBody(value);
+        form->append(part);
+    }
+    QNetworkRequest request(url);
+    for (const auto& [name, value] : headers)
+        request.setRawHeader(name, value);
+    QNetworkReply* reply = network.post(request, form);
+    form->setParent(reply);
+    return finish(reply);
 }
 
 } // namespace TestSupport

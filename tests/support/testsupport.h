@@ -1,13 +1,19 @@
 #pragma once
 
-#include <QByteArray>
-#include <QColor>
-#include <QProcessEnvironment>
-#include <QSize>
-#include <QString>
-#include <QUrl>
+// The test support: Qt's test, network, WebSocket and widget modules, the fixtures, and small
+// pieces that several tests need alike. Every test includes this one header.
+#include "logcapture.h"
+#include "silentproxy.h"
+#include "stdoutcapture.h"
+#include "testcertificates.h"
+#include "testhttpsserver.h"
+#include "testwebsocketserver.h"
 
-// Small pieces that several tests need alike.
+#include <QtNetwork>
+#include <QtTest>
+#include <QtWebSockets>
+#include <QtWidgets>
+
 namespace TestSupport {
 
 // A picture of one colour, encoded as PNG.
@@ -18,7 +24,39 @@ QByteArray png(const QSize& size, const QColor& colour);
 QUrl refusedUrl(const QString& scheme, const QString& path = QString());
 
 // The environment of a child program whose data, configuration and lock all live under home,
-// with its log lines on standard error.
+// with its log lines on standard error and no system bus.
 QProcessEnvironment childEnvironment(const QString& home, const QString& platform);
+
+// Real X input: runs xdotool with the arguments and returns its output lines.
+QStringList xdotool(const QStringList& arguments);
+
+// A file's bytes, null when it cannot be read; a file written whole, its folder made first.
+QByteArray readFile(const QString& path);
+bool writeFile(const QString& path, const QByteArray& bytes);
+
+struct Reply
+{
+    int status = 0; // 0: no answer
+    QByteArray body;
+    QByteArray contentType;
+};
+using Fields = QList<QPair<QByteArray, QByteArray>>;
+
+// Waits for the reply to finish, 10 s at most, and takes what it brought.
+Reply finish(QNetworkReply* reply);
+// Posts the fields as a multipart form, the "picture" field as a file.
+Reply post(QNetworkAccessManager& network, const QUrl& url, const Fields& fields, const Fields& headers = {});
+
+// The application's top-level windows of one class.
+template <class T>
+QList<T*> windows()
+{
+    QList<T*> found;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* window = qobject_cast<T*>(widget))
+            found.append(window);
+    }
+    return found;
+}
 
 } // namespace TestSupport

@@ -1,17 +1,6 @@
-#include "desktopinput.h"
+#include "stdoutcapture.h"
 
-#include <QProcess>
-
-#include <cstdio>
 #include <unistd.h>
-
-QStringList DesktopInput::xdotool(const QStringList& arguments)
-{
-    QProcess process;
-    process.start(QStringLiteral("xdotool"), arguments);
-    process.waitForFinished(5000);
-    return QString::fromUtf8(process.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-}
 
 StdoutCapture::StdoutCapture()
     : m_file(std::tmpfile())

@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Runs a command with a private system bus of its own, on which python3-dbusmock plays
+# NetworkManager (connected) and logind, and stops all three after. The command finds the bus in
+# DBUS_SYSTEM_BUS_ADDRESS; nothing of the machine's own system bus is touched.
+set -euo pipefail
+work="$(mktemp -d)"
+pids=()
+cleanup() {
+    [ "${#pids[@]}" -gt 0 ] && kill "${pids[@]}" 2>/dev/null || true
+    wait 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+cat >"$work/system.conf" <<CONF
+<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>system</type>
+  <listen>unix:dir=$work</listen>
+  <policy context="default">
+    <allow user="*"/> <allow own="*"/> <allow send_destination="*"/> <allow receive_sender="*"/>
+  </policy>
+</busconfig>
+CONF
+dbus-daemon --config-file="$work/system.conf" --nofork --print-address=3 3>"$work/address" 2>"$work/daemon.log" &
+pids+=($!)
+for _ in $(seq 100); do
+    [ -s "$work/address" ] && break
+    sleep 0.1
+done
+DBUS_SYSTEM_BUS_ADDRESS="$(head -n1 "$work/address")"
+export DBUS_SYSTEM_BUS_ADDRESS
+# The system's interpreter, where Debian's python3-dbusmock lives.
+for template in networkmanager logind; do
+    /usr/bin/python3 -m dbusmock --system --template "$template" >/dev/null &
+    pids+=($!)
+done
+for name in org.freedesktop.NetworkManager org.freedesktop.login1; do
+    for _ in $(seq 200); do
+        dbus-send --system --print-reply --dest=org.freedesktop.DBus / org.freedesktop.DBus.NameHasOwner \
+            "string:$name" 2>/dev/null | grep -q 'boolean true' && break
+        sleep 0.1
+    done
+done
+"$@"
