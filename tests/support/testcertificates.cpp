@@ -5,7 +5,6 @@
 #include <QDebug>
 #include <QFile>
 #include <QProcess>
-#include <QSslCertificate>
 #include <QSslKey>
 
 TestCertificates& TestCertificates::instance()
@@ -32,13 +31,8 @@ bool TestCertificates::make(const QString& directory)
 
 QByteArray TestCertificates::authorityPem() const
 {
-    QFile file(authorityPath());
+    QFile file(m_dir.filePath(QStringLiteral("ca.pem")));
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-QString TestCertificates::authorityPath() const
-{
-    return m_dir.filePath(QStringLiteral("ca.pem"));
 }
 
 QSslConfiguration TestCertificates::configurationFrom(const QString& directory)
@@ -52,20 +46,10 @@ QSslConfiguration TestCertificates::configurationFrom(const QString& directory)
     return configuration;
 }
 
-QSslConfiguration TestCertificates::serverConfiguration() const
-{
-    return configurationFrom(m_dir.path());
-}
-
-QSslConfiguration TestCertificates::untrustedServerConfiguration() const
-{
-    return configurationFrom(m_dir.filePath(QStringLiteral("untrusted")));
-}
-
 bool TestCertificates::trustInProcess()
 {
     const TestCertificates& certificates = instance();
-    if (certificates.isValid())
+    if (certificates.m_valid)
         ServerTrust::install(certificates.authorityPem());
-    return certificates.isValid();
+    return certificates.m_valid;
 }

@@ -1,8 +1,6 @@
 #pragma once
 
-#include <QByteArray>
 #include <QSslConfiguration>
-#include <QString>
 #include <QTemporaryDir>
 
 // A certificate authority and a localhost certificate made at test time with the openssl tool,
@@ -12,14 +10,11 @@ class TestCertificates
 public:
     static TestCertificates& instance();
 
-    bool isValid() const { return m_valid; }
     QByteArray authorityPem() const;
-    QString authorityPath() const;
-
     // Server side TLS configuration presenting the localhost certificate.
-    QSslConfiguration serverConfiguration() const;
+    QSslConfiguration serverConfiguration() const { return configurationFrom(m_dir.path()); }
     // A configuration whose certificate no client here trusts: a second, unrelated authority.
-    QSslConfiguration untrustedServerConfiguration() const;
+    QSslConfiguration untrustedServerConfiguration() const { return configurationFrom(m_dir.filePath("untrusted")); }
 
     // Makes this process trust the test authority, the way the program trusts an embedded one;
     // false when the certificates could not be made. For initTestCase: QVERIFY(trustInProcess()).

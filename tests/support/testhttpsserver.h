@@ -1,10 +1,9 @@
 #pragma once
 
-#include <QByteArray>
 #include <QHash>
+#include <QHostAddress>
 #include <QObject>
 #include <QSslServer>
-#include <QStringList>
 #include <QUrl>
 
 class QSslSocket;
@@ -28,13 +27,15 @@ public:
 
     explicit TestHttpsServer(QObject* parent = nullptr);
 
-    bool listen(quint16 port = 0);
-    void close() { m_server.close(); }
+    bool listen(quint16 port = 0) { return m_server.listen(QHostAddress::LocalHost, port); }
     quint16 port() const { return m_server.serverPort(); }
     QUrl url(const QString& path = QString()) const;
 
     void setResponse(const QString& path, const Response& response) { m_responses.insert(path, response); }
-    void setResponse(const QString& path, int status, const QByteArray& body, int delayMs = 0);
+    void setResponse(const QString& path, int status, const QByteArray& body, int delayMs = 0)
+    {
+        setResponse(path, {status, body, "application/octet-stream", delayMs});
+    }
     // Every request's path, in arrival order.
     QStringList requestedPaths() const { return m_requests; }
 

@@ -2,9 +2,6 @@
 
 #include "testcertificates.h"
 
-#include <QHostAddress>
-#include <QWebSocket>
-
 TestWebSocketServer::TestWebSocketServer(QObject* parent)
     : QObject(parent)
     , m_server(QStringLiteral("glimdeck-test"), QWebSocketServer::SecureMode)
@@ -27,24 +24,13 @@ bool TestWebSocketServer::listen(quint16 port)
     return true;
 }
 
-void TestWebSocketServer::stopListening()
-{
-    m_server.close();
-}
-
-QUrl TestWebSocketServer::url() const
-{
-    return QUrl(QStringLiteral("wss://localhost:%1").arg(m_port));
-}
-
 void TestWebSocketServer::onNewConnection()
 {
     while (QWebSocket* client = m_server.nextPendingConnection()) {
         client->setParent(this);
         m_clients.append(client);
         ++m_accepted;
-        connect(client, &QWebSocket::textMessageReceived, this,
-                [this](const QString& message) { m_received.append(message); });
+        connect(client, &QWebSocket::textMessageReceived, this, [this](const QString& text) { m_received << text; });
         connect(client, &QWebSocket::disconnected, this, [this, client] {
             m_clients.removeAll(client);
             client->deleteLater();
@@ -58,16 +44,15 @@ void TestWebSocketServer::sendText(const QString& text)
         client->sendTextMessage(text);
 }
 
+// On copies: each client leaves the list as it goes.
 void TestWebSocketServer::dropConnections()
 {
-    const QList<QWebSocket*> clients = m_clients;
-    for (QWebSocket* client : clients)
+    for (QWebSocket* client : QList<QWebSocket*>(m_clients))
         client->abort();
 }
 
 void TestWebSocketServer::closeConnections(QWebSocketProtocol::CloseCode code, const QString& reason)
 {
-    const QList<QWebSocket*> clients = m_clients;
-    for (QWebSocket* client : clients)
+    for (QWebSocket* client : QList<QWebSocket*>(m_clients))
         client->close(code, reason);
 }

@@ -1,14 +1,9 @@
 #pragma once
 
-#include <QList>
-#include <QObject>
-#include <QSslConfiguration>
-#include <QStringList>
+#include <QHostAddress>
 #include <QUrl>
-#include <QWebSocketProtocol>
+#include <QWebSocket>
 #include <QWebSocketServer>
-
-class QWebSocket;
 
 // A secure WebSocket server on loopback that records what it receives and does on demand what a
 // real server may do: send text, drop or close connections, refuse new ones.
@@ -24,13 +19,13 @@ public:
     bool listen(quint16 port = 0);
     bool resumeListening() { return listen(m_port); }
     // Refuses new connections (the port is closed); open connections stay.
-    void stopListening();
+    void stopListening() { m_server.close(); }
 
     // Before listen(): present another certificate, e.g. one no client trusts.
     void setSslConfiguration(const QSslConfiguration& configuration) { m_server.setSslConfiguration(configuration); }
 
     quint16 port() const { return m_port; }
-    QUrl url() const;
+    QUrl url() const { return QUrl(QStringLiteral("wss://localhost:%1").arg(m_port)); }
 
     QStringList receivedMessages() const { return m_received; }
     void clearReceived() { m_received.clear(); }
