@@ -49,7 +49,7 @@ private slots:
             QPointer<Overlay> overlay = TestSupport::windows<Overlay>().first();
             if (url.hasFragment())
                 TestSupport::xdotool({u"key"_s, u"Escape"_s});
-            QTRY_COMPARE(overlay->isVisible(), !url.hasFragment());
+            QTRY_COMPARE(overlay && overlay->isVisible(), !url.hasFragment());
             QVERIFY(!finished.wait(400));
             QVERIFY(finished.wait(3000));
             QVERIFY(destroyed.isEmpty() && overlay && !overlay->isVisible()); // till the next loop pass
