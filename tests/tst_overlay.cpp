@@ -13,11 +13,6 @@ class TestOverlay : public QObject
 
     QProcess m_windowManager;
 
-    static QColor onScreen(const QPoint& point)
-    {
-        return QGuiApplication::primaryScreen()->grabWindow(0, point.x(), point.y(), 1, 1).toImage().pixelColor(0, 0);
-    }
-
 private slots:
     void initTestCase()
     {
@@ -32,45 +27,33 @@ private slots:
 
     void cleanupTestCase() { m_windowManager.terminate(), m_windowManager.waitForFinished(); }
 
-    void scalesToFit_data()
-    {
-        QTest::addColumn<QSize>("picture");
-        QTest::addColumn<QSize>("shown");
-        const QSize screen = QGuiApplication::primaryScreen()->size();
-        const auto of = [&screen](qreal w, qreal h) { return QSize(screen.width() * w, screen.height() * h); };
-        QTest::newRow("screen size, unchanged") << screen << screen;
-        QTest::newRow("wider: full width") << of(2, 0.5) << of(1, 0.25);
-        QTest::newRow("taller: full height") << of(0.5, 2) << of(0.25, 1);
-        QTest::newRow("smaller, same shape: enlarged") << screen / 8 << screen;
-    }
-
+    // Scaled to fit the screen: wider, full width; taller, full height; smaller, same shape, enlarged.
     void scalesToFit()
     {
-        QFETCH(QSize, picture);
-        QFETCH(QSize, shown);
-        QImage image(picture, QImage::Format_RGB32);
-        image.fill(Qt::red);
-        image.setPixel(0, 0, qRgb(0, 0, 255)); // tells an unscaled copy from a smoothed one
-        const QPixmap pixmap = QPixmap::fromImage(image);
-        const QImage onLabel = Overlay(&pixmap, nullptr).findChild<QLabel*>()->pixmap().toImage();
-        QCOMPARE(onLabel.size(), shown);
-        if (picture == shown)
-            QCOMPARE(onLabel.pixel(0, 0), qRgb(0, 0, 255));
-        QCOMPARE(onLabel.pixelColor(shown.width() / 2, shown.height() / 2), QColor(Qt::red));
+        const QSize screen = QGuiApplication::primaryScreen()->size();
+        const auto of = [&screen](qreal w, qreal h) { return QSize(screen.width() * w, screen.height() * h); };
+        for (const auto& [picture, shown] : {std::pair(screen, screen), std::pair(of(2, 0.5), of(1, 0.25)),
+                                             std::pair(of(0.5, 2), of(0.25, 1)), std::pair(screen / 8, screen)}) {
+            QImage image(picture, QImage::Format_RGB32);
+            image.fill(Qt::red);
+            image.setPixel(0, 0, qRgb(0, 0, 255)); // tells an unscaled copy from a smoothed one
+            const QPixmap pixmap = QPixmap::fromImage(image);
+            const QImage onLabel = Overlay(&pixmap, nullptr).findChild<QLabel*>()->pixmap().toImage();
+            QCOMPARE(onLabel.size(), shown);
+            if (picture == shown) // the screen's size: unchanged
+                QCOMPARE(onLabel.pixel(0, 0), qRgb(0, 0, 255));
+            QCOMPARE(onLabel.pixelColor(shown.width() / 2, shown.height() / 2), QColor(Qt::red));
+        }
     }
 
     // Photos over the application a user works in: windows opened or raised stay beneath them,
-    // clicks and keys go through, and Escape hides the one on top, once each, then goes back.
+    // clicks and keys go through, and Escape, though the photos never have the focus, hides the one
+    // on top, once each, then goes back to the application.
     void photosOverTheApplication()
     {
         QDialog window; // Escape closes it
         QLineEdit edit(&window);
         QPushButton button(u"Sous la photo"_s, &window);
-        button.move(0, 50);
-        const auto activate = [](auto& w) {
-            w.show(), w.raise(), w.activateWindow();
-            return QTest::qWaitForWindowActive(&w);
-        };
         QSignalSpy clicked(&button, &QPushButton::clicked);
         QSignalSpy escaped(&window, &QDialog::rejected);
         QPixmap red(QGuiApplication::primaryScreen()->size()), green(red.size());
@@ -78,24 +61,26 @@ private slots:
         green.fill(Qt::green);
         StdoutCapture output;
         Overlay first(&red, nullptr);
-        QVERIFY(activate(window)); // opened
+        window.show(); // opened
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
         const QPoint centre = button.mapToGlobal(button.rect().center());
-        QTRY_COMPARE(onScreen(centre), QColor(Qt::red));
+        const auto shown = [&] { return QGuiApplication::primaryScreen()->grabWindow().toImage().pixelColor(centre); };
+        QTRY_COMPARE(shown(), QColor(Qt::red));
         Overlay second(&green, nullptr);
-        QTRY_COMPARE(onScreen(centre), QColor(Qt::green));
-        QVERIFY(activate(window)); // raised
-        QTest::qWait(300);         // beneath the photos all the same, and not only for a moment
-        QCOMPARE(onScreen(centre), QColor(Qt::green));
+        QTRY_COMPARE(shown(), QColor(Qt::green));
+        window.raise();
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QTest::qWait(300); // beneath the photos all the same, and not only for a moment
+        QCOMPARE(shown(), QColor(Qt::green));
 
         xdotool({u"type"_s, u"--delay"_s, u"20"_s, u"photo"_s});
         QTRY_COMPARE(edit.text(), u"photo"_s);
         xdotool({u"mousemove"_s, QString::number(centre.x()), QString::number(centre.y()), u"click"_s, u"1"_s});
         QTRY_COMPARE(clicked.size(), 1);
-        QVERIFY(window.isActiveWindow());
 
-        // Though the photos never have the focus.
         xdotool({u"key"_s, u"Escape"_s});
-        QTRY_COMPARE(onScreen(centre), QColor(Qt::red));
+        QTRY_COMPARE(shown(), QColor(Qt::red));
         xdotool({u"key"_s, u"Escape"_s});
         QTRY_VERIFY(!first.isVisible());
         QCOMPARE(escaped.size(), 0);
