@@ -66,13 +66,13 @@ private slots:
         const QPoint centre = button.mapToGlobal(button.rect().center());
         const auto shown = [&] { return QGuiApplication::primaryScreen()->grabWindow().toImage().pixelColor(centre); };
         QTRY_COMPARE(shown(), QColor(Qt::red));
-        Overlay second(&green, nullptr);
-        QTRY_COMPARE(shown(), QColor(Qt::green));
         window.raise();
         window.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&window));
-        QTest::qWait(300); // beneath the photos all the same, and not only for a moment
-        QCOMPARE(shown(), QColor(Qt::green));
+        QTest::qWait(300); // beneath the photo all the same, and not only for a moment
+        QCOMPARE(shown(), QColor(Qt::red));
+        Overlay second(&green, nullptr); // over the active window, which keeps the focus
+        QTRY_COMPARE(shown(), QColor(Qt::green));
 
         xdotool({u"type"_s, u"--delay"_s, u"20"_s, u"photo"_s});
         QTRY_COMPARE(edit.text(), u"photo"_s);
