@@ -3,159 +3,90 @@
 
 #include <xcb/xcb.h>
 
-#include <cstdlib>
-
+using namespace Qt::StringLiterals;
 using TestSupport::xdotool;
 
-namespace {
-
-const QByteArray ESCAPE_LINE = "Overlay fermé avec la touche Échap\n";
-
-// The application a user works in while photos come and go.
-class Underneath : public QWidget
-{
-public:
-    Underneath()
-    {
-        auto* layout = new QVBoxLayout(this);
-        layout->addWidget(&m_edit);
-        layout->addWidget(&m_button);
-        resize(300, 200);
-        move(QGuiApplication::primaryScreen()->geometry().center() - rect().center());
-        m_edit.installEventFilter(this);
-    }
-    QLineEdit m_edit;
-    QPushButton m_button{QStringLiteral("Sous la photo")};
-    int m_escapes = 0;
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override
-    {
-        m_escapes += event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape;
-        return QWidget::eventFilter(watched, event);
-    }
-};
-
-QPixmap filled(const QColor& colour)
-{
-    QPixmap pixmap(QGuiApplication::primaryScreen()->size());
-    pixmap.fill(colour);
-    return pixmap;
-}
-
-QColor onScreen(const QPoint& point)
-{
-    return QGuiApplication::primaryScreen()->grabWindow(0, point.x(), point.y(), 1, 1).toImage().pixelColor(0, 0);
-}
-
-} // namespace
-
-// The overlay on a real X display, bare or under the window manager that GLIMDECK_TEST_WM names,
-// given real input through XTest.
+// The overlay on a real X display, bare or under the window manager GLIMDECK_TEST_WM names.
 class TestOverlay : public QObject
 {
     Q_OBJECT
 
+    QProcess m_windowManager;
+
 private slots:
     void initTestCase()
     {
-        const QString manager = qEnvironmentVariable("GLIMDECK_TEST_WM");
-        if (manager.isEmpty())
+        if (qEnvironmentVariableIsEmpty("GLIMDECK_TEST_WM"))
             return;
-        m_windowManager.start(manager, {});
+        m_windowManager.start(qEnvironmentVariable("GLIMDECK_TEST_WM"), {});
         QVERIFY(m_windowManager.waitForStarted());
-        const auto managed = [] {
-            QProcess xprop;
-            xprop.start(QStringLiteral("xprop"), {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")});
-            xprop.waitForFinished();
-            return xprop.readAllStandardOutput().contains("window id");
-        };
-        QTRY_VERIFY_WITH_TIMEOUT(managed(), 10000);
+        QWidget probe;
+        probe.show();
+        QTRY_VERIFY_WITH_TIMEOUT(!probe.windowHandle()->frameMargins().isNull(), 10000); // framed: managed
     }
 
-    void cleanupTestCase()
-    {
-        m_windowManager.terminate();
-        m_windowManager.waitForFinished();
-    }
+    void cleanupTestCase() { m_windowManager.terminate(), m_windowManager.waitForFinished(); }
 
-    void scalesToFit_data()
-    {
-        QTest::addColumn<QSize>("picture");
-        QTest::addColumn<QSize>("shown");
-        const QSize screen = QGuiApplication::primaryScreen()->size();
-        QTest::newRow("screen size, unchanged") << screen << screen;
-        QTest::newRow("wider: full width")
-            << QSize(screen.width() * 2, screen.height() / 2) << QSize(screen.width(), screen.height() / 4);
-        QTest::newRow("taller: full height")
-            << QSize(screen.width() / 2, screen.height() * 2) << QSize(screen.width() / 4, screen.height());
-        QTest::newRow("smaller, same shape: enlarged") << screen / 8 << screen;
-    }
-
+    // Scaled to fit the screen: wider, full width; taller, full height; smaller, same shape, enlarged.
     void scalesToFit()
     {
-        QFETCH(QSize, picture);
-        QFETCH(QSize, shown);
-        QImage image(picture, QImage::Format_RGB32);
-        image.fill(Qt::red);
-        // A marked corner tells an unscaled copy from a smoothed one.
-        image.setPixel(0, 0, qRgb(0, 0, 255));
-        const QPixmap pixmap = QPixmap::fromImage(image);
-        Overlay overlay(&pixmap, nullptr);
-        const QPixmap onLabel = overlay.findChild<QLabel*>()->pixmap();
-        QCOMPARE(onLabel.size(), shown);
-        if (picture == QGuiApplication::primaryScreen()->size())
-            QCOMPARE(onLabel.toImage().pixel(0, 0), qRgb(0, 0, 255));
-        QCOMPARE(onLabel.toImage().pixelColor(shown.width() / 2, shown.height() / 2), QColor(Qt::red));
+        const QSize screen = QGuiApplication::primaryScreen()->size();
+        const auto of = [&screen](qreal w, qreal h) { return QSize(screen.width() * w, screen.height() * h); };
+        for (const auto& [picture, shown] : {std::pair(screen, screen), std::pair(of(2, 0.5), of(1, 0.25)),
+                                             std::pair(of(0.5, 2), of(0.25, 1)), std::pair(screen / 8, screen)}) {
+            QImage image(picture, QImage::Format_RGB32);
+            image.fill(Qt::red);
+            image.setPixel(0, 0, qRgb(0, 0, 255)); // tells an unscaled copy from a smoothed one
+            const QPixmap pixmap = QPixmap::fromImage(image);
+            const QImage onLabel = Overlay(&pixmap, nullptr).findChild<QLabel*>()->pixmap().toImage();
+            QCOMPARE(onLabel.size(), shown);
+            if (picture == shown) // the screen's size: unchanged
+                QCOMPARE(onLabel.pixel(0, 0), qRgb(0, 0, 255));
+            QCOMPARE(onLabel.pixelColor(shown.width() / 2, shown.height() / 2), QColor(Qt::red));
+        }
     }
 
-    void clicksAndKeysReachTheWindowUnderneath()
+    // Photos over the application a user works in: windows opened or raised stay beneath them,
+    // clicks and keys go through, and Escape, though the photos never have the focus, hides the one
+    // on top, once each, then goes back to the application.
+    void photosOverTheApplication()
     {
-        Underneath window;
-        showActive(window);
-        QSignalSpy clicked(&window.m_button, &QPushButton::clicked);
-        const QPixmap red = filled(Qt::red);
-        Overlay overlay(&red, nullptr);
-        QVERIFY(QTest::qWaitForWindowExposed(&overlay));
-        const QPoint button = window.m_button.mapToGlobal(window.m_button.rect().center());
-        QTRY_COMPARE(onScreen(button), QColor(Qt::red));
-
-        xdotool({QStringLiteral("mousemove"), QString::number(button.x()), QString::number(button.y()),
-                 QStringLiteral("click"), QStringLiteral("1")});
-        QTRY_COMPARE(clicked.size(), 1);
-        window.m_edit.setFocus();
-        xdotool({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("20"), QStringLiteral("photo")});
-        QTRY_COMPARE(window.m_edit.text(), QStringLiteral("photo"));
-        QVERIFY(window.isActiveWindow());
-    }
-
-    // Escape reaches the photos though they never have the focus, hides the one on top, and is
-    // given back to the application once no photo is left.
-    void escapeHidesTheTopmostOnceEach()
-    {
-        Underneath window;
-        showActive(window);
-        const QPoint centre = window.geometry().center();
-        const QPixmap red = filled(Qt::red);
-        const QPixmap green = filled(Qt::green);
+        QDialog window; // Escape closes it
+        QLineEdit edit(&window);
+        QPushButton button(u"Sous la photo"_s, &window);
+        QSignalSpy clicked(&button, &QPushButton::clicked);
+        QSignalSpy escaped(&window, &QDialog::rejected);
+        QPixmap red(QGuiApplication::primaryScreen()->size()), green(red.size());
+        red.fill(Qt::red);
+        green.fill(Qt::green);
         StdoutCapture output;
         Overlay first(&red, nullptr);
-        Overlay second(&green, nullptr);
-        QTRY_COMPARE(onScreen(centre), QColor(Qt::green));
+        window.show(); // opened
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const QPoint centre = button.mapToGlobal(button.rect().center());
+        const auto shown = [&] { return QGuiApplication::primaryScreen()->grabWindow().toImage().pixelColor(centre); };
+        QTRY_COMPARE(shown(), QColor(Qt::red));
+        window.raise();
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QTest::qWait(300); // beneath the photo all the same, and not only for a moment
+        QCOMPARE(shown(), QColor(Qt::red));
+        Overlay second(&green, nullptr); // over the active window, which keeps the focus
+        QTRY_COMPARE(shown(), QColor(Qt::green));
 
-        xdotool({QStringLiteral("key"), QStringLiteral("Escape")});
-        QTRY_VERIFY(!second.isVisible());
-        QVERIFY(first.isVisible());
-        QCOMPARE(output.text().count(ESCAPE_LINE), 1);
-        QTRY_COMPARE(onScreen(centre), QColor(Qt::red));
-        xdotool({QStringLiteral("key"), QStringLiteral("Escape")});
+        xdotool({u"type"_s, u"--delay"_s, u"20"_s, u"photo"_s});
+        QTRY_COMPARE(edit.text(), u"photo"_s);
+        xdotool({u"mousemove"_s, QString::number(centre.x()), QString::number(centre.y()), u"click"_s, u"1"_s});
+        QTRY_COMPARE(clicked.size(), 1);
+
+        xdotool({u"key"_s, u"Escape"_s});
+        QTRY_COMPARE(shown(), QColor(Qt::red));
+        xdotool({u"key"_s, u"Escape"_s});
         QTRY_VERIFY(!first.isVisible());
-        QCOMPARE(output.text().count(ESCAPE_LINE), 2);
-        QCOMPARE(window.m_escapes, 0);
-
-        xdotool({QStringLiteral("key"), QStringLiteral("Escape")});
-        QTRY_COMPARE(window.m_escapes, 1);
-        QCOMPARE(output.text().count(ESCAPE_LINE), 2);
+        QCOMPARE(escaped.size(), 0);
+        xdotool({u"key"_s, u"Escape"_s});
+        QTRY_COMPARE(escaped.size(), 1);
+        QCOMPARE(output.text().count("Overlay fermé avec la touche Échap\n"), 2);
     }
 
     // Another program holds Escape: one warning, and the photo is shown all the same.
@@ -163,62 +94,14 @@ private slots:
     {
         xcb_connection_t* other = xcb_connect(nullptr, nullptr);
         const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(other)).data->root;
-        const xcb_keycode_t escape = 9; // in the X server's default key map
-        xcb_grab_key(other, 0, root, 0, escape, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
+        xcb_grab_key(other, 0, root, 0, 9, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);     // 9: Escape, by default
         std::free(xcb_get_input_focus_reply(other, xcb_get_input_focus(other), nullptr)); // the grab is in place
         LogCapture log;
-        {
-            Overlay overlay(nullptr, nullptr);
-            QVERIFY(QTest::qWaitForWindowExposed(&overlay));
-        }
+        QVERIFY(QTest::qWaitForWindowExposed(std::make_unique<Overlay>(nullptr, nullptr).get())); // and gone again
         xcb_disconnect(other);
         QCOMPARE(log.lines(QtWarningMsg).size(), 1);
     }
-
-    void staysAboveWindowsOpenedOrRaised_data()
-    {
-        QTest::addColumn<bool>("opened");
-        QTest::newRow("window opened") << true;
-        QTest::newRow("window raised") << false;
-    }
-
-    void staysAboveWindowsOpenedOrRaised()
-    {
-        QFETCH(bool, opened);
-        Underneath window;
-        window.setStyleSheet(QStringLiteral("background: blue"));
-        if (!opened)
-            showActive(window);
-        const QPixmap red = filled(Qt::red);
-        Overlay overlay(&red, nullptr);
-        QVERIFY(QTest::qWaitForWindowExposed(&overlay));
-        const QPoint centre = window.geometry().center();
-        QTRY_COMPARE(onScreen(centre), QColor(Qt::red));
-
-        if (opened)
-            showActive(window);
-        window.raise();
-        window.activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&window));
-        QTRY_COMPARE(onScreen(window.geometry().center()), QColor(Qt::red));
-        // And it stays so, not only for a moment.
-        QTest::qWait(300);
-        QCOMPARE(onScreen(window.geometry().center()), QColor(Qt::red));
-    }
-
-private:
-    void showActive(Underneath& window);
-
-    QProcess m_windowManager;
 };
-
-void TestOverlay::showActive(Underneath& window)
-{
-    window.show();
-    window.activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(&window));
-    window.m_edit.setFocus();
-}
 
 QTEST_MAIN(TestOverlay)
 #include "tst_overlay.moc"

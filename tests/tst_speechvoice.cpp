@@ -2,118 +2,57 @@
 #include "testsupport.h"
 
 #include <QTextToSpeech>
-#include <QVoice>
 
-#include <algorithm>
+using namespace Qt::StringLiterals;
 
-namespace {
+const QString PREFERRED = u"French (France)+UniversalRobot"_s;
 
-struct FakeVoice
+struct FakeVoice : QString // "name/locale"
 {
-    QString m_name;
-    QLocale m_locale;
-    QString name() const { return m_name; }
-    QLocale locale() const { return m_locale; }
+    QString name() const { return section(u'/', 0, 0); }
+    QLocale locale() const { return QLocale(section(u'/', 1)); }
 };
 
-const QLocale FR_FR(QLocale::French, QLocale::France);
-const QLocale FR_CA(QLocale::French, QLocale::Canada);
-const QLocale EN_US(QLocale::English, QLocale::UnitedStates);
-const QString PREFERRED = QStringLiteral("French (France)+UniversalRobot");
-
-} // namespace
-
-Q_DECLARE_METATYPE(FakeVoice)
-
-// The voice rules on plain lists, then the set-up with the engine installed here.
+// The voice rules on plain lists, then the set-up with whatever engine is installed here.
 class TestSpeechVoice : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void choice_data();
-    void choice();
-    void engineSetUp();
+    // Voices of every locale|French (France)|current locale|counts, choice. @: preferred, ^: in capitals.
+    void choice()
+    {
+        for (QString row : {u"k/en,M/fr,@/fr|M/fr,@/fr|k/en|1 2 @"_s, u"@/fr,@/fr,J/fr|J/fr,@/fr,@/fr|k/en|2 3 J"_s,
+                            u"S/fr_CA,k/en,s/en|S/fr_CA|k/en,s/en|0 0 k"_s, u"k/en,s/en||s/en,k/en|0 0 s"_s,
+                            u"^/fr|M/fr,^/fr||0 2 M"_s, u"|||0 0 "_s}) {
+            row.replace(u'^', PREFERRED.toUpper()).replace(u'@', PREFERRED);
+            QList<FakeVoice> voices[3];
+            for (int i = 0; i < 3; ++i)
+                for (const QString& text : row.section(u'|', i, i).split(u',', Qt::SkipEmptyParts))
+                    voices[i].append({text});
+            const auto choice = SpeechVoice::choose(voices[0], voices[1], voices[2]);
+            const QString counts = u"|%1 %2 "_s.arg(choice.exact.size()).arg(choice.french.size());
+            QCOMPARE(row.section(u'|', 0, 2) + counts + choice.voice.value_or(FakeVoice()).name(), row);
+        }
+    }
+
+    void engineSetUp()
+    {
+        QTextToSpeech engine;
+        if (engine.availableLocales().isEmpty())
+            QSKIP("no speech engine with voices installed");
+        const auto [locale, voice, current] = std::tuple(engine.locale(), engine.voice(), engine.availableVoices());
+        const QList<QVoice> every = SpeechVoice::voicesOfEveryLocale(&engine); // and the engine left as it was
+        QVERIFY(engine.locale() == locale && engine.voice() == voice);
+        const auto exact = std::count_if(every.begin(), every.end(), [](auto& v) { return v.name() == PREFERRED; });
+        LogCapture log;
+        SpeechVoice::log(SpeechVoice::setUp(&engine));
+        const bool french = engine.availableLocales().contains(QLocale(u"fr_FR"_s));
+        QVERIFY(exact == 1 ? engine.voice().name() == PREFERRED : french || engine.voice() == current.first());
+        const auto counts = u"^Nombre de voix precis : %1\nNombre de voix FR : \\d+\nNombre de voix: %2\n.+$"_s;
+        QVERIFY(log.lines(QtDebugMsg).join(u'\n').contains(QRegularExpression(counts.arg(exact).arg(current.size()))));
+    }
 };
-
-void TestSpeechVoice::choice_data()
-{
-    QTest::addColumn<QList<FakeVoice>>("everyLocale");
-    QTest::addColumn<QList<FakeVoice>>("french");
-    QTest::addColumn<QList<FakeVoice>>("current");
-    QTest::addColumn<QString>("chosen"); // empty: the engine's default stays
-    QTest::addColumn<int>("exactCount");
-    QTest::addColumn<int>("frenchCount");
-
-    const FakeVoice robot{PREFERRED, FR_FR};
-    const FakeVoice marie{QStringLiteral("Marie"), FR_FR};
-    const FakeVoice julie{QStringLiteral("Julie"), FR_FR};
-    const FakeVoice quebec{QStringLiteral("Sylvie"), FR_CA};
-    const FakeVoice kal{QStringLiteral("kal"), EN_US};
-    const FakeVoice slt{QStringLiteral("slt"), EN_US};
-    const FakeVoice shouting{QStringLiteral("FRENCH (FRANCE)+UNIVERSALROBOT"), FR_FR};
-
-    QTest::newRow("one exact name wins over French voices")
-        << QList<FakeVoice>{kal, marie, robot} << QList<FakeVoice>{marie, robot} << QList<FakeVoice>{kal} << PREFERRED
-        << 1 << 2;
-    QTest::newRow("two exact names: first French voice")
-        << QList<FakeVoice>{robot, robot, julie} << QList<FakeVoice>{julie, robot, robot} << QList<FakeVoice>{kal}
-        << "Julie" << 2 << 3;
-    QTest::newRow("only other French locales: current locale's first")
-        << QList<FakeVoice>{quebec, kal, slt} << QList<FakeVoice>{quebec} << QList<FakeVoice>{kal, slt} << "kal" << 0
-        << 0;
-    QTest::newRow("no French at all") << QList<FakeVoice>{kal, slt} << QList<FakeVoice>{} << QList<FakeVoice>{slt, kal}
-                                      << "slt" << 0 << 0;
-    QTest::newRow("name in other case is not preferred")
-        << QList<FakeVoice>{shouting} << QList<FakeVoice>{marie, shouting} << QList<FakeVoice>{kal} << "Marie" << 0
-        << 2;
-    QTest::newRow("no voice at all") << QList<FakeVoice>{} << QList<FakeVoice>{} << QList<FakeVoice>{} << QString() << 0
-                                     << 0;
-}
-
-void TestSpeechVoice::choice()
-{
-    QFETCH(QList<FakeVoice>, everyLocale);
-    QFETCH(QList<FakeVoice>, french);
-    QFETCH(QList<FakeVoice>, current);
-    QFETCH(QString, chosen);
-    QFETCH(int, exactCount);
-    QFETCH(int, frenchCount);
-    const SpeechVoice::Choice<FakeVoice> choice = SpeechVoice::choose(everyLocale, french, current);
-    QCOMPARE(int(choice.exact.size()), exactCount);
-    QCOMPARE(int(choice.french.size()), frenchCount);
-    QCOMPARE(choice.voice.has_value(), !chosen.isEmpty());
-    if (choice.voice)
-        QCOMPARE(choice.voice->name(), chosen);
-}
-
-// Whatever engine is installed (flite, or speech-dispatcher with its thousands of voices).
-void TestSpeechVoice::engineSetUp()
-{
-    QTextToSpeech engine;
-    if (engine.availableLocales().isEmpty())
-        QSKIP("no speech engine with voices installed");
-    const QLocale startLocale = engine.locale();
-    const QVoice startVoice = engine.voice();
-    const QList<QVoice> current = engine.availableVoices();
-    const QList<QVoice> every = SpeechVoice::voicesOfEveryLocale(&engine);
-    QCOMPARE(engine.locale(), startLocale);
-    QCOMPARE(engine.voice(), startVoice);
-    const auto preferred =
-        std::count_if(every.cbegin(), every.cend(), [](const QVoice& voice) { return voice.name() == PREFERRED; });
-
-    LogCapture log;
-    SpeechVoice::log(SpeechVoice::setUp(&engine));
-    if (preferred == 1)
-        QCOMPARE(engine.voice().name(), PREFERRED);
-    else if (!engine.availableLocales().contains(FR_FR))
-        QCOMPARE(engine.voice(), current.first());
-    const QStringList lines = log.lines(QtDebugMsg);
-    QCOMPARE(lines.size(), 4);
-    QCOMPARE(lines.at(0), QStringLiteral("Nombre de voix precis : %1").arg(preferred));
-    QVERIFY(lines.at(1).startsWith(QStringLiteral("Nombre de voix FR : ")));
-    QCOMPARE(lines.at(2), QStringLiteral("Nombre de voix: %1").arg(current.size()));
-}
 
 QTEST_MAIN(TestSpeechVoice)
 #include "tst_speechvoice.moc"
