@@ -43,18 +43,15 @@ private slots:
         QVERIFY(icon->isVisible() && icon->toolTip().isEmpty());
         QStringList entries; // each followed by whether it is checkable, then enabled
         for (QAction* action : menu(tray)->actions())
-            entries << u"%1 %2%3"_s.arg(action->isSeparator() ? u"--"_s : action->text())
-                           .arg(int(action->isCheckable()))
-                           .arg(int(action->isEnabled()));
+            entries << (action->isSeparator() ? u"--"_s : action->text())
+                           + u" %1%2"_s.arg(int(action->isCheckable())).arg(int(action->isEnabled()));
         QCOMPARE(entries, (QStringList{"Envoyer des images 01", "Lancer au démarrage 11", "TextToSpeech 11", "-- 01",
                                        "Clients connectés : — 00", "-- 01", "Quitter 01"}));
         // Drawn for this doubled screen, in both states; a second disconnection changes nothing.
         const auto shows = [icon](const QString& name) {
-            const auto premultiplied = [](const QImage& image) {
-                return image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-            };
-            return premultiplied(icon->icon().pixmap(QSize(22, 22), 2.0).toImage())
-                   == premultiplied(QImage(u":/icons/data/icons/%1@2x.png"_s.arg(name)));
+            const QImage drawn(u":/icons/data/icons/%1@2x.png"_s.arg(name));
+            return icon->icon().pixmap(QSize(22, 22), 2.0).toImage()
+                   == drawn.convertToFormat(QImage::Format_ARGB32_Premultiplied);
         };
         QVERIFY(shows(u"icon"_s));
         for (bool connected : {false, false, true}) {
@@ -112,10 +109,10 @@ private slots:
         emit menu(tray)->aboutToShow();
         QCOMPARE(clients(tray), u"Clients connectés : …"_s);
         QTRY_COMPARE_WITH_TIMEOUT(clients(tray), u"Clients connectés : "_s + shown, 10000);
-        const QString unparsed = u"Could not parse client count response from \"%1\" data: \"%2\""_s;
-        const QString failed = u"Client count request failed:"_s;
+        const QString unparsed =
+            u"Could not parse client count response from \"%1\" data: \"%2\""_s.arg(url.toString(), body);
         QCOMPARE(log.lines(QtWarningMsg).replaceInStrings(QRegularExpression(u"(?<=failed:) .*"_s), QString()),
-                 QStringList(shown.startsWith(u'?'), shown == u"?"_s ? unparsed.arg(url.toString(), body) : failed));
+                 QStringList(shown.startsWith(u'?'), shown == u"?"_s ? unparsed : u"Client count request failed:"_s));
     }
 
     void proxyChoice_data()
