@@ -59,15 +59,15 @@ private slots:
         const int before = int(m_server.requestedPaths().size());
         for (const char* path : {"", "/1", "/2", "/3", "/4", "/1"}) {
             const QString url = *path ? m_server.url(QString::fromLatin1(path)).toString() : QString();
-            QVERIFY(QMetaObject::invokeMethod(&glimDeck, "handleGlimDeck", Q_ARG(QString, url), Q_ARG(QString, {})));
+            QVERIFY(
+                QMetaObject::invokeMethod(&glimDeck, "handleGlimDeck", Q_ARG(QString, url), Q_ARG(QString, QString())));
         }
         QCOMPARE(glimDeck.findChildren<Session*>().size(), 3);
         int most = 0; // photos on screen together
         QTimer watch;
         connect(&watch, &QTimer::timeout, this, [&] {
-            const QList<Overlay*> shown = TestSupport::windows<Overlay>();
-            most =
-                qMax(most, int(std::count_if(shown.begin(), shown.end(), [](Overlay* o) { return o->isVisible(); })));
+            const QList<Overlay*> overlays = TestSupport::windows<Overlay>();
+            most = qMax(most, int(std::count_if(overlays.begin(), overlays.end(), std::mem_fn(&QWidget::isVisible))));
         });
         watch.start(10);
         // The fourth takes the first's place while the two slow ones still run.
