@@ -42,11 +42,12 @@ private slots:
         QVERIFY(program.exitStatus() == QProcess::NormalExit && program.exitCode() != 0
                 && !output.contains(u"Connecting to"_s));
         // A full log moves aside, the older one dropped; a shorter one goes on; the stamped line comes after.
-        const QByteArray kept = before.size() < LogFile::MAX_SIZE ? before : QByteArray();
-        QCOMPARE(TestSupport::readFile(log + u".1"_s), kept.isEmpty() && !before.isEmpty() ? before : "older");
+        const bool full = before.size() == LogFile::MAX_SIZE;
+        QCOMPARE(TestSupport::readFile(log + u".1"_s), full ? before : "older");
         const QString logged = QString::fromUtf8(TestSupport::readFile(log));
         const QString line = u"^%1[-\\d]{10} [:\\d]{8}\\.\\d{3} No system tray available, exiting\\.\\n$"_s;
-        const QRegularExpression expected(line.arg(QRegularExpression::escape(QString::fromUtf8(kept))));
+        const QRegularExpression expected(
+            line.arg(QRegularExpression::escape(full ? QString() : QString::fromUtf8(before))));
         QVERIFY2(before.isEmpty() || expected.match(logged).hasMatch(), qPrintable(logged));
     }
 
@@ -82,9 +83,8 @@ private slots:
         const QString log = home.filePath(u"data/glimdeck/glimdeck.log"_s);
         QByteArray logged;
         QVERIFY(QTest::qWaitFor([&] { return (logged = TestSupport::readFile(log)).contains("Veille :"); }, 5000));
-        QCOMPARE(logged.count("Réseau : le système ne signale pas ses changements, reconnexions au rythme habituel."),
-                 1);
-        QCOMPARE(logged.count("Veille : le système ne signale pas la sortie de veille."), 1);
+        QCOMPARE(logged.count("Réseau : le système ne signale pas ses changements"), 1);
+        QCOMPARE(logged.count("Veille : le système ne signale pas la sortie de veille"), 1);
         QVERIFY2(logged.contains("Connecting to") && !logged.contains("déjà lancé"), logged);
         QCOMPARE(first.state(), QProcess::Running);
         first.kill();
