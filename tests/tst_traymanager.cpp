@@ -7,15 +7,20 @@
 #include "tray/autostartentry.h"
 #include "tray/traymanager.h"
 
-namespace {
-const QString UNPARSED = QStringLiteral("Could not parse client count response from");
-const QString FAILED = QStringLiteral("Client count request failed:");
-} // namespace
+using namespace Qt::StringLiterals;
 
 // The real tray icon in a real notification area (Xvfb with trayer).
 class TestTrayManager : public QObject
 {
     Q_OBJECT
+
+    enum Entry { SEND, LAUNCH, SPEECH, CLIENTS = 4 }; // places in the menu, which the first test checks
+    static QMenu* menu(TrayManager& tray) { return tray.findChild<QSystemTrayIcon*>()->contextMenu(); }
+    static QString clients(TrayManager& tray) { return menu(tray)->actions().at(CLIENTS)->text(); }
+
+public:
+    // A doubled screen, where the tray shows the pictures drawn at 44 x 44.
+    static void initMain() { qputenv("QT_SCALE_FACTOR", "2"); }
 
 public slots:
     void openUrl(const QUrl& url) { m_opened.append(url); }
@@ -23,200 +28,158 @@ public slots:
 private slots:
     void initTestCase()
     {
-        if (!QSystemTrayIcon::isSystemTrayAvailable())
-            QSKIP("needs a notification area (the test script runs trayer under Xvfb)");
-        QVERIFY(TestCertificates::trustInProcess());
-        QVERIFY(m_server.listen());
+        QVERIFY2(QSystemTrayIcon::isSystemTrayAvailable(), "needs a notification area: trayer under Xvfb");
+        QVERIFY(TestCertificates::trustInProcess() && m_server.listen());
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config.path()));
-        QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "openUrl");
+        QDesktopServices::setUrlHandler(u"https"_s, this, "openUrl");
     }
 
-    void init()
-    {
-        QDir(m_config.filePath(QStringLiteral("autostart"))).removeRecursively();
-        QFile::remove(m_config.filePath(QStringLiteral("autostart")));
-    }
-
+    // Its entries, its look in both connection states, and a count whose replies come back out of order.
     void menuAndConnectionState()
     {
-        TrayManager tray(false, nullptr);
-        auto* icon = tray.findChild<QSystemTrayIcon*>();
-        QVERIFY(icon && icon->isVisible());
-        QCOMPARE(icon->toolTip(), QString());
-        QStringList texts;
-        for (QAction* action : icon->contextMenu()->actions())
-            texts.append(action->isSeparator() ? QStringLiteral("--") : action->text());
-        QCOMPARE(texts, (QStringList{"Envoyer des images", "Lancer au démarrage", "TextToSpeech", "--",
-                                     "Clients connectés : —", "--", "Quitter"}));
-        QVERIFY(entry(tray, "Lancer")->isCheckable() && entry(tray, "TextToSpeech")->isCheckable());
-        QVERIFY(!entry(tray, "Clients")->isEnabled());
-        // On this doubled screen the tray shows the pictures drawn at 44 x 44, in both states.
-        QCOMPARE(shown(icon), drawing(QStringLiteral("icon")));
-        for (int i = 0; i < 2; ++i) {
-            tray.setConnected(false);
-            QCOMPARE(icon->toolTip(), QStringLiteral("GlimDeck — déconnecté"));
-            QCOMPARE(shown(icon), drawing(QStringLiteral("icon-red")));
+        m_server.setResponse(u"/slow"_s, 200, "1", 600);
+        TrayManager tray(false, m_server.url(u"/slow"_s).toString(), nullptr);
+        QSystemTrayIcon* icon = tray.findChild<QSystemTrayIcon*>();
+        QVERIFY(icon->isVisible() && icon->toolTip().isEmpty());
+        QStringList entries; // each followed by whether it is checkable, then enabled
+        for (QAction* action : menu(tray)->actions())
+            entries << (action->isSeparator() ? u"--"_s : action->text())
+                           + u" %1%2"_s.arg(int(action->isCheckable())).arg(int(action->isEnabled()));
+        QCOMPARE(entries, (QStringList{"Envoyer des images 01", "Lancer au démarrage 11", "TextToSpeech 11", "-- 01",
+                                       "Clients connectés : — 00", "-- 01", "Quitter 01"}));
+        // Drawn for this doubled screen, in both states; a second disconnection changes nothing.
+        const auto shows = [icon](const QString& name) {
+            const QImage drawn(u":/icons/data/icons/%1@2x.png"_s.arg(name));
+            return icon->icon().pixmap(QSize(22, 22), 2.0).toImage()
+                   == drawn.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        };
+        QVERIFY(shows(u"icon"_s));
+        for (bool connected : {false, false, true}) {
+            tray.setConnected(connected);
+            QCOMPARE(icon->toolTip(), connected ? u"GlimDeck — connecté"_s : u"GlimDeck — déconnecté"_s);
+            QVERIFY(shows(connected ? u"icon"_s : u"icon-red"_s));
         }
-        tray.setConnected(true);
-        QCOMPARE(icon->toolTip(), QStringLiteral("GlimDeck — connecté"));
-        QCOMPARE(shown(icon), drawing(QStringLiteral("icon")));
-        entry(tray, "Envoyer")->trigger();
+        menu(tray)->actions().at(SEND)->trigger();
         QCOMPARE(m_opened, QList<QUrl>{QUrl(HTTPS_BASE_URL)});
         // A click or a double click asks for the window; the others do not.
         QSignalSpy displaySpy(&tray, &TrayManager::displayWindow);
-        QList<int> requests;
-        for (auto reason : {QSystemTrayIcon::Trigger, QSystemTrayIcon::DoubleClick, QSystemTrayIcon::Context,
-                            QSystemTrayIcon::MiddleClick, QSystemTrayIcon::Unknown}) {
+        for (auto reason : {QSystemTrayIcon::Context, QSystemTrayIcon::MiddleClick, QSystemTrayIcon::Unknown})
             emit icon->activated(reason);
-            requests.append(int(displaySpy.size()));
-        }
-        QCOMPARE(requests, (QList<int>{1, 2, 2, 2, 2}));
+        QCOMPARE(displaySpy.size(), 0);
+        emit icon->activated(QSystemTrayIcon::Trigger);
+        emit icon->activated(QSystemTrayIcon::DoubleClick);
+        QCOMPARE(displaySpy.size(), 2);
+        // Asked twice, the first reply comes last and has the last word.
+        emit menu(tray)->aboutToShow();
+        QTRY_COMPARE(m_server.requestedPaths().count(u"/slow"_s), 1);
+        m_server.setResponse(u"/slow"_s, 200, "2");
+        emit menu(tray)->aboutToShow();
+        QTRY_COMPARE(clients(tray), u"Clients connectés : 2"_s);
+        QTRY_COMPARE(clients(tray), u"Clients connectés : 1"_s);
     }
 
     void counter_data()
     {
         QTest::addColumn<int>("status"); // 0: no server
-        QTest::addColumn<QByteArray>("body");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("warning");
-        QTest::newRow("42") << 200 << QByteArray("42") << "Clients connectés : 42" << QString();
-        QTest::newRow("spaces around") << 200 << QByteArray(" 42\n") << "Clients connectés : 42" << QString();
-        QTest::newRow("plus sign") << 200 << QByteArray("+7") << "Clients connectés : 7" << QString();
-        QTest::newRow("leading zeros") << 200 << QByteArray("007") << "Clients connectés : 7" << QString();
-        QTest::newRow("negative") << 200 << QByteArray("-1") << "Clients connectés : -1" << QString();
-        QTest::newRow("empty") << 200 << QByteArray("") << "Clients connectés : ?" << UNPARSED;
-        QTest::newRow("fraction") << 200 << QByteArray("3.5") << "Clients connectés : ?" << UNPARSED;
-        QTest::newRow("with a word") << 200 << QByteArray("42 users") << "Clients connectés : ?" << UNPARSED;
-        QTest::newRow("JSON") << 200 << QByteArray("{}") << "Clients connectés : ?" << UNPARSED;
-        QTest::newRow("past 32 bits") << 200 << QByteArray("2147483648") << "Clients connectés : ?" << UNPARSED;
-        QTest::newRow("HTTP error") << 500 << QByteArray("oops") << "Clients connectés : ? (erreur)" << FAILED;
-        QTest::newRow("no server") << 0 << QByteArray() << "Clients connectés : ? (erreur)" << FAILED;
+        QTest::addColumn<QString>("body");
+        QTest::addColumn<QString>("shown"); // "?": not a count, "? (erreur)": request failed; both logged
+        QTest::newRow("42") << 200 << u"42"_s << u"42"_s;
+        QTest::newRow("spaces around") << 200 << u" 42\n"_s << u"42"_s;
+        QTest::newRow("plus sign") << 200 << u"+7"_s << u"7"_s;
+        QTest::newRow("leading zeros") << 200 << u"007"_s << u"7"_s;
+        QTest::newRow("negative") << 200 << u"-1"_s << u"-1"_s;
+        QTest::newRow("empty") << 200 << u""_s << u"?"_s;
+        QTest::newRow("fraction") << 200 << u"3.5"_s << u"?"_s;
+        QTest::newRow("with a word") << 200 << u"42 users"_s << u"?"_s;
+        QTest::newRow("JSON") << 200 << u"{}"_s << u"?"_s;
+        QTest::newRow("past 32 bits") << 200 << u"2147483648"_s << u"?"_s;
+        QTest::newRow("HTTP error") << 500 << u"oops"_s << u"? (erreur)"_s;
+        QTest::newRow("no server") << 0 << u""_s << u"? (erreur)"_s;
     }
 
     void counter()
     {
         QFETCH(int, status);
-        QFETCH(QByteArray, body);
-        QFETCH(QString, text);
-        QFETCH(QString, warning);
-        m_server.setResponse(QStringLiteral("/users"), status, body);
-        const QString url = (status ? m_server.url(QStringLiteral("/users"))
-                                    : TestSupport::refusedUrl(QStringLiteral("https"), QStringLiteral("/users")))
-                                .toString();
+        QFETCH(QString, body);
+        QFETCH(QString, shown);
+        m_server.setResponse(u"/users"_s, status, body.toUtf8());
+        const QUrl url = status ? m_server.url(u"/users"_s) : TestSupport::refusedUrl(u"https"_s, u"/users"_s);
         LogCapture log;
-        TrayManager tray(false, url, nullptr);
-        emit tray.findChild<QSystemTrayIcon*>()->contextMenu()->aboutToShow();
-        QCOMPARE(entry(tray, "Clients")->text(), QStringLiteral("Clients connectés : …"));
-        QTRY_VERIFY_WITH_TIMEOUT(entry(tray, "Clients")->text() != QStringLiteral("Clients connectés : …"), 10000);
-        QCOMPARE(entry(tray, "Clients")->text(), text);
-        QCOMPARE(log.countStartingWith(UNPARSED) + log.countStartingWith(FAILED), warning.isEmpty() ? 0 : 1);
-        QVERIFY(warning.isEmpty() || log.countStartingWith(warning) == 1);
-        if (warning == UNPARSED)
-            QVERIFY(log.contains(QStringLiteral("%1 \"%2\" data: \"%3\"").arg(warning, url, QString::fromUtf8(body))));
-    }
-
-    void counterRepliesOutOfOrder()
-    {
-        m_server.setResponse(QStringLiteral("/slow"), 200, "1", 600);
-        TrayManager tray(false, m_server.url(QStringLiteral("/slow")).toString(), nullptr);
-        QMenu* menu = tray.findChild<QSystemTrayIcon*>()->contextMenu();
-        emit menu->aboutToShow();
-        QTRY_COMPARE(m_server.requestedPaths().count(QStringLiteral("/slow")), 1);
-        m_server.setResponse(QStringLiteral("/slow"), 200, "2");
-        emit menu->aboutToShow();
-        QTRY_COMPARE(entry(tray, "Clients")->text(), QStringLiteral("Clients connectés : 2"));
-        // The first request's reply comes last and has the last word.
-        QTRY_COMPARE_WITH_TIMEOUT(entry(tray, "Clients")->text(), QStringLiteral("Clients connectés : 1"), 5000);
+        TrayManager tray(false, url.toString(), nullptr);
+        emit menu(tray)->aboutToShow();
+        QCOMPARE(clients(tray), u"Clients connectés : …"_s);
+        QTRY_COMPARE_WITH_TIMEOUT(clients(tray), u"Clients connectés : "_s + shown, 10000);
+        const QString unparsed =
+            u"Could not parse client count response from \"%1\" data: \"%2\""_s.arg(url.toString(), body);
+        QCOMPARE(log.lines(QtWarningMsg).replaceInStrings(QRegularExpression(u"(?<=failed:) .*"_s), QString()),
+                 QStringList(shown.startsWith(u'?'), shown == u"?"_s ? unparsed : u"Client count request failed:"_s));
     }
 
     void proxyChoice_data()
     {
-        QTest::addColumn<QByteArray>("variable");
-        QTest::addColumn<QByteArray>("value");
-        QTest::addColumn<QByteArray>("noProxy");
-        QTest::addColumn<QString>("host");
-        QTest::addColumn<QString>("tag");
+        QTest::addColumn<QStringList>("row"); // https_proxy, HTTPS_PROXY, no_proxy, and the address asked for
         QTest::addColumn<bool>("proxied");
-        const QByteArray https = "https_proxy";
-        const QByteArray proxy = "http://proxy.example:3128";
-        const QString host = QStringLiteral("photos.example");
-        QTest::newRow("https_proxy") << https << proxy << QByteArray() << host << "https" << true;
-        QTest::newRow("HTTPS_PROXY") << QByteArray("HTTPS_PROXY") << proxy << QByteArray() << host << "https" << true;
-        QTest::newRow("no scheme") << https << QByteArray("proxy.example:3128") << QByteArray() << host << "https"
-                                   << true;
-        QTest::newRow("WebSocket tagged wss") << https << proxy << QByteArray() << host << "wss" << true;
-        QTest::newRow("no_proxy: the host")
-            << https << proxy << QByteArray("a.org, .photos.example") << host << "https" << false;
-        QTest::newRow("no_proxy: its domain") << https << proxy << QByteArray("example") << host << "https" << false;
-        QTest::newRow("no_proxy: longer name")
-            << https << proxy << QByteArray("hotos.example") << host << "https" << true;
-        QTest::newRow("no_proxy: subnet") << https << proxy << QByteArray("10.0.0.0/8") << "10.1.2.3"
-                                          << "https" << false;
-        QTest::newRow("no_proxy: *") << https << proxy << QByteArray("*") << host << "https" << false;
-        QTest::newRow("none named") << https << QByteArray() << QByteArray() << host << "https" << false;
+        const QString proxy = u"http://proxy.example:3128"_s, photos = u"https://photos.example"_s;
+        QTest::newRow("https_proxy") << QStringList{proxy, "", "", photos} << true;
+        QTest::newRow("HTTPS_PROXY") << QStringList{"", proxy, "", photos} << true;
+        QTest::newRow("no scheme") << QStringList{"proxy.example:3128", "", "", photos} << true;
+        QTest::newRow("WebSocket tagged wss") << QStringList{proxy, "", "", "wss://photos.example"} << true;
+        QTest::newRow("no_proxy: the host") << QStringList{proxy, "", "a.org, .photos.example", photos} << false;
+        QTest::newRow("no_proxy: its domain") << QStringList{proxy, "", "example", photos} << false;
+        QTest::newRow("no_proxy: longer name") << QStringList{proxy, "", "hotos.example", photos} << true;
+        QTest::newRow("no_proxy: subnet") << QStringList{proxy, "", "10.0.0.0/8", "https://10.1.2.3"} << false;
+        QTest::newRow("no_proxy: *") << QStringList{proxy, "", "*", photos} << false;
+        QTest::newRow("none named") << QStringList{"", "", "", photos} << false;
     }
 
     void proxyChoice()
     {
-        QFETCH(QByteArray, variable);
-        QFETCH(QByteArray, value);
-        QFETCH(QByteArray, noProxy);
-        QFETCH(QString, host);
-        QFETCH(QString, tag);
+        QFETCH(QStringList, row);
         QFETCH(bool, proxied);
-        qputenv(variable, value);
-        qputenv("no_proxy", noProxy);
-        const auto restore = qScopeGuard([&] {
-            qunsetenv(variable);
-            qunsetenv("no_proxy");
-        });
+        qputenv("https_proxy", row[0].toUtf8());
+        qputenv("HTTPS_PROXY", row[1].toUtf8());
+        qputenv("no_proxy", row[2].toUtf8());
         // Asked as the WebSocket asks: a TCP socket with its scheme as tag.
-        const QList<QNetworkProxy> proxies =
-            SystemProxy().queryProxy(QNetworkProxyQuery(host, 443, tag, QNetworkProxyQuery::TcpSocket));
-        QCOMPARE(proxies.size(), 1);
-        QCOMPARE(proxies.first().type(), proxied ? QNetworkProxy::HttpProxy : QNetworkProxy::NoProxy);
-        if (proxied)
-            QCOMPARE(proxies.first().hostName() + QLatin1Char(':') + QString::number(proxies.first().port()),
-                     QStringLiteral("proxy.example:3128"));
+        const QUrl asked(row[3]);
+        QCOMPARE(SystemProxy().queryProxy(
+                     QNetworkProxyQuery(asked.host(), 443, asked.scheme(), QNetworkProxyQuery::TcpSocket)),
+                 QList<QNetworkProxy>{proxied ? QNetworkProxy(QNetworkProxy::HttpProxy, u"proxy.example"_s, 3128)
+                                              : QNetworkProxy(QNetworkProxy::NoProxy)});
     }
 
     void everythingGoesThroughTheNamedProxy()
     {
         SilentProxy proxy;
-        QVERIFY(proxy.listen());
         TestWebSocketServer webSocketServer;
-        QVERIFY(webSocketServer.listen());
-        m_server.setResponse(QStringLiteral("/photo.png"), 200, "picture");
-        m_server.setResponse(QStringLiteral("/users"), 200, "42");
+        QVERIFY(proxy.listen() && webSocketServer.listen());
+        m_server.setResponse(u"/photo.png"_s, 200, "picture");
+        m_server.setResponse(u"/users"_s, 200, "42");
         qputenv("https_proxy", "http://127.0.0.1:" + QByteArray::number(proxy.port()));
         SystemProxy::install();
-        const auto restore = qScopeGuard([] {
-            qunsetenv("https_proxy");
-            QNetworkProxyFactory::setApplicationProxyFactory(nullptr);
-        });
+        const auto restore = qScopeGuard([] { QNetworkProxyFactory::setApplicationProxyFactory(nullptr); });
         // Qt never proxies a loopback name: the servers go by a name that only the proxy resolves.
-        const QString ws = QStringLiteral("glimdeck.test:%1").arg(webSocketServer.port());
-        const QString https = QStringLiteral("glimdeck.test:%1").arg(m_server.port());
-
-        WebSocketClient client(QUrl(QStringLiteral("wss://") + ws), nullptr);
+        const QString ws = u"glimdeck.test:%1"_s.arg(webSocketServer.port());
+        const QString https = u"glimdeck.test:%1"_s.arg(m_server.port());
+        WebSocketClient client(QUrl(u"wss://"_s + ws), nullptr);
         QVERIFY(QSignalSpy(&client, &WebSocketClient::connected).wait(5000));
-        FileDownloader picture(QUrl(QStringLiteral("https://%1/photo.png").arg(https)), nullptr);
+        FileDownloader picture(QUrl(u"https://%1/photo.png"_s.arg(https)), nullptr);
         QVERIFY(QSignalSpy(&picture, &FileDownloader::downloaded).wait(5000));
         QCOMPARE(picture.downloadedData(), QByteArray("picture"));
-        TrayManager tray(false, QStringLiteral("https://%1/users").arg(https), nullptr);
-        emit tray.findChild<QSystemTrayIcon*>()->contextMenu()->aboutToShow();
-        QTRY_COMPARE(entry(tray, "Clients")->text(), QStringLiteral("Clients connectés : 42"));
+        TrayManager tray(false, u"https://%1/users"_s.arg(https), nullptr);
+        emit menu(tray)->aboutToShow();
+        QTRY_COMPARE(clients(tray), u"Clients connectés : 42"_s);
         QCOMPARE(proxy.tunnels(), (QStringList{ws, https, https}));
     }
 
     void autostart_data()
     {
-        QTest::addColumn<QString>("before");    // what is where the entry goes
+        QTest::addColumn<QString>("before");    // a file already there, under the configuration folder
         QTest::addColumn<QList<bool>>("marks"); // at start, then after each of two clicks
         QTest::addColumn<int>("failures");
-        QTest::newRow("nothing") << QString() << QList<bool>{false, true, false} << 0;
-        QTest::newRow("entry left by a copy elsewhere") << "entry" << QList<bool>{true, false, true} << 0;
-        QTest::newRow("a file where the folder goes") << "blocker" << QList<bool>{false, false, false} << 2;
+        QTest::newRow("nothing") << u""_s << QList<bool>{false, true, false} << 0;
+        QTest::newRow("entry left by a copy elsewhere")
+            << u"autostart/tst_traymanager.desktop"_s << QList<bool>{true, false, true} << 0;
+        QTest::newRow("a file where the folder goes") << u"autostart"_s << QList<bool>{false, false, false} << 2;
     }
 
     // The mark shows whether an entry that starts this very executable is in place, whatever happens.
@@ -225,123 +188,76 @@ private slots:
         QFETCH(QString, before);
         QFETCH(QList<bool>, marks);
         QFETCH(int, failures);
-        const QString path = AutostartEntry::desktopEntryPath(QCoreApplication::applicationFilePath());
-        QCOMPARE(path, m_config.filePath(QStringLiteral("autostart/tst_traymanager.desktop")));
-        if (!before.isEmpty()) {
-            QDir().mkpath(QFileInfo(path).path());
-            if (before == QLatin1String("blocker"))
-                QDir(QFileInfo(path).path()).removeRecursively();
-            QFile file(before == QLatin1String("entry") ? path : QFileInfo(path).path());
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write("[Desktop Entry]\nType=Application\nExec=/old/place/tst_traymanager\n");
-        }
+        QDir(m_config.filePath(u"autostart"_s)).removeRecursively();
+        QFile::remove(m_config.filePath(u"autostart"_s));
+        const QByteArray old = "[Desktop Entry]\nType=Application\nExec=/old/place/tst_traymanager\n";
+        QVERIFY(before.isEmpty() || TestSupport::writeFile(m_config.filePath(before), old));
         LogCapture log;
         TrayManager tray(false, nullptr);
-        const QByteArray exec =
-            "\nExec=" + AutostartEntry::desktopExec(QCoreApplication::applicationFilePath()).toUtf8() + "\n";
+        QAction* launch = menu(tray)->actions().at(LAUNCH);
+        const QString path = m_config.filePath(u"autostart/tst_traymanager.desktop"_s);
+        const QString exec = AutostartEntry::desktopExec(QCoreApplication::applicationFilePath());
         for (int i = 0; i < marks.size(); ++i) {
             if (i > 0)
-                entry(tray, "Lancer")->trigger();
-            QCOMPARE(entry(tray, "Lancer")->isChecked(), marks.at(i));
-            QFile file(path);
-            QCOMPARE(file.open(QIODevice::ReadOnly) && file.readAll().contains(exec), marks.at(i));
+                launch->trigger();
+            QCOMPARE(launch->isChecked(), marks.at(i));
+            QCOMPARE(TestSupport::readFile(path).contains(("\nExec=" + exec + "\n").toUtf8()), marks.at(i));
         }
-        QCOMPARE(log.lines(QtWarningMsg), QStringList(failures, QStringLiteral("Failed to enable autostart")));
+        QCOMPARE(log.lines(QtWarningMsg), QStringList(failures, u"Failed to enable autostart"_s));
     }
 
-    void runValue_data()
-    {
-        QTest::addColumn<QString>("executable");
-        QTest::addColumn<QStringList>("expected"); // run value name and data, desktop Exec
-        QTest::newRow("plain") << "C:/Apps/glimdeck.exe"
-                               << QStringList{"glimdeck", "C:\\Apps\\glimdeck.exe", "C:/Apps/glimdeck.exe"};
-        QTest::newRow("spaces") << "C:/Program Files/Glim deck/glimdeck.exe"
-                                << QStringList{"glimdeck", "\"C:\\Program Files\\Glim deck\\glimdeck.exe\"",
-                                               "\"C:/Program Files/Glim deck/glimdeck.exe\""};
-        QTest::newRow("several dots") << "/opt/my.app.exe" << QStringList{"my", "\\opt\\my.app.exe", "/opt/my.app.exe"};
-    }
-
+    // The Windows run value: named up to the first dot, backslashes, and quoted when spaced, as Exec is.
     void runValue()
     {
-        QFETCH(QString, executable);
-        QFETCH(QStringList, expected);
-        QCOMPARE((QStringList{AutostartEntry::runValueName(executable), AutostartEntry::runValueData(executable),
-                              AutostartEntry::desktopExec(executable)}),
-                 expected);
+        QCOMPARE(AutostartEntry::runValueName(u"/opt/my.app.exe"_s), u"my"_s);
+        QCOMPARE(AutostartEntry::desktopExec(u"/opt/my.app.exe"_s), u"/opt/my.app.exe"_s);
+        QCOMPARE(AutostartEntry::runValueData(u"C:/Apps/glimdeck.exe"_s), u"C:\\Apps\\glimdeck.exe"_s);
+        const QString spaced = u"C:/Program Files/Glim deck/glimdeck.exe"_s;
+        QCOMPARE(AutostartEntry::runValueData(spaced), u"\"C:\\Program Files\\Glim deck\\glimdeck.exe\""_s);
+        QCOMPARE(AutostartEntry::desktopExec(spaced), u"\"C:/Program Files/Glim deck/glimdeck.exe\""_s);
     }
 
     void speechEntryReachesNextSession_data()
     {
-        QTest::addColumn<int>("toggles");
-        QTest::addColumn<int>("engines");
-        QTest::newRow("left off") << 0 << 0;
-        QTest::newRow("switched on") << 1 << 1;
-        QTest::newRow("on then off") << 2 << 0;
+        QTest::addColumn<int>("toggles"); // of the speech entry while the fourth photo waits
+        QTest::newRow("left off") << 0;
+        QTest::newRow("switched on") << 1;
+        QTest::newRow("on then off") << 2;
     }
 
-    // The coordinator's own tray: its speech entry decides whether the next session speaks,
-    // and only sessions started after the switch (here the fourth, which waits for a place).
+    // The coordinator's own tray: its speech entry decides whether the sessions started after the switch speak
+    // (here the fourth, which waits for a place). Switched on afterwards, it builds engines all the same: a voice
+    // set up for a session that should stay silent would show once they are all built.
     void speechEntryReachesNextSession()
     {
         QFETCH(int, toggles);
-        QFETCH(int, engines);
-        TestHttpsServer::Response never;
-        never.never = true;
-        m_server.setResponse(QStringLiteral("/4"), never); // its session lives until an engine is lent
+        m_server.setResponse(u"/4"_s, {200, {}, {}, 0, true}); // never answered: its session lives on
         LogCapture log;
         GlimDeck glimDeck;
-        const int requests = int(m_server.requestedPaths().size());
-        for (const char* path : {"/1", "/2", "/3"})
-            m_server.setResponse(QString::fromLatin1(path), 404, QByteArray(), 400);
-        for (const char* path : {"/1", "/2", "/3", "/4"}) {
-            QVERIFY(QMetaObject::invokeMethod(&glimDeck, "handleGlimDeck",
-                                              Q_ARG(QString, m_server.url(QString::fromLatin1(path)).toString()),
-                                              Q_ARG(QString, QStringLiteral("Bonjour"))));
+        QAction* speech = menu(*glimDeck.findChild<TrayManager*>())->actions().at(SPEECH);
+        const qsizetype fourths = m_server.requestedPaths().count(u"/4"_s);
+        for (const char* path : {"/1", "/2", "/3", "/4"}) { // the first three are not found
+            const QString url = m_server.url(QString::fromLatin1(path)).toString();
+            QVERIFY(QMetaObject::invokeMethod(&glimDeck, "handleGlimDeck", Q_ARG(QString, url),
+                                              Q_ARG(QString, u"Bonjour"_s)));
         }
         for (int i = 0; i < toggles; ++i)
-            entry(*glimDeck.findChild<TrayManager*>(), "TextToSpeech")->trigger();
-        QTRY_COMPARE_WITH_TIMEOUT(m_server.requestedPaths().size(), requests + 4, 10000);
-        // Engines are built in the background once speech is on; only the waiting photo borrows one.
-        if (toggles > 0)
-            QTRY_VERIFY_WITH_TIMEOUT(log.countStartingWith(QStringLiteral("Moteur de synthèse vocale prêt")) > 0,
-                                     20000);
-        QTRY_COMPARE_WITH_TIMEOUT(log.countStartingWith(QStringLiteral("Nombre de voix precis :")), engines, 5000);
-        QTest::qWait(300);
-        QCOMPARE(log.countStartingWith(QStringLiteral("Nombre de voix precis :")), engines);
-        QCOMPARE(log.count(QStringLiteral("TTS Enabled: true")), qMin(toggles, 1));
+            speech->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(m_server.requestedPaths().count(u"/4"_s) > fourths, 10000);
+        if (!speech->isChecked())
+            speech->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(!log.lines().filter(QRegularExpression(u"prêt : (\\d+) sur \\1$"_s)).isEmpty(), 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(log.countStartingWith(u"Nombre de voix precis :"_s), toggles % 2, 10000);
+        QTest::qWait(500);
+        QCOMPARE(log.countStartingWith(u"Nombre de voix precis :"_s), toggles % 2);
+        QCOMPARE(log.count(u"TTS Enabled: true"_s), toggles / 2 + 1);
     }
 
 private:
-    static QAction* entry(TrayManager& tray, const char* text)
-    {
-        for (QAction* action : tray.findChild<QSystemTrayIcon*>()->contextMenu()->actions()) {
-            if (action->text().startsWith(QString::fromUtf8(text)))
-                return action;
-        }
-        return nullptr;
-    }
-
-    static QImage shown(QSystemTrayIcon* icon)
-    {
-        return icon->icon().pixmap(QSize(22, 22), 2.0).toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
-    }
-
-    static QImage drawing(const QString& name)
-    {
-        return QImage(QStringLiteral(":/icons/data/icons/%1@2x.png").arg(name))
-            .convertToFormat(QImage::Format_ARGB32_Premultiplied);
-    }
-
     QTemporaryDir m_config;
     QList<QUrl> m_opened;
     TestHttpsServer m_server;
 };
 
-int main(int argc, char* argv[])
-{
-    qputenv("QT_SCALE_FACTOR", "2");
-    QApplication application(argc, argv);
-    TestTrayManager test;
-    return QTest::qExec(&test, argc, argv);
-}
+QTEST_MAIN(TestTrayManager)
 #include "tst_traymanager.moc"
