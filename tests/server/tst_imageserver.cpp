@@ -82,7 +82,7 @@ private slots:
         const QImage alpha = QImage::fromData(png({40, 20}, Qt::red)).convertToFormat(QImage::Format_ARGB32);
         QBuffer jpeg, withAlpha;
         QVERIFY(alpha.save(&jpeg, "JPEG") && alpha.save(&withAlpha, "PNG"));
-        // As a phone writes it: EXIF orientation "turn a quarter" (6), a position in a comment.
+        // As a phone writes it: EXIF orientation "turn a quarter" (6), a position in a comment; then junk.
         const char phone[] = "\xff\xe1\0\042Exif\0\0MM\0*\0\0\0\x08\0\x01\x01\x12\0\x03\0\0\0\x01\0\x06\0\0\0\0\0\0"
                              "\xff\xfe\0\x18GPS 48.8584 N 2.2945 E";
         const QByteArray p = m_form[2].second, r = "r1", m = "Bonjour à tous", k = "s3cret",
