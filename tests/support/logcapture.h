@@ -1,11 +1,8 @@
 #pragma once
 
-#include <QList>
-#include <QMutex>
-#include <QStringList>
+#include <QtCore>
 
 #include <optional>
-#include <utility>
 
 // Records every log line while it lives (and still prints them), so tests can assert the
 // program's exact log lines. Captures nest; each records what is logged in its lifetime.
@@ -14,8 +11,7 @@ class LogCapture
 public:
     LogCapture();
     ~LogCapture();
-    LogCapture(const LogCapture&) = delete;
-    LogCapture& operator=(const LogCapture&) = delete;
+    Q_DISABLE_COPY(LogCapture)
 
     // Every line, or those of one type.
     QStringList lines(std::optional<QtMsgType> type = std::nullopt) const;

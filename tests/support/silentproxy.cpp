@@ -1,15 +1,5 @@
 #include "silentproxy.h"
 
-#include <QHostAddress>
-#include <QTcpSocket>
-
-namespace {
-
-const char* const SILENT = "silent";
-const char* const REQUEST = "request";
-
-} // namespace
-
 SilentProxy::SilentProxy(quint16 targetPort, QObject* parent)
     : QObject(parent)
     , m_targetPort(targetPort)
@@ -17,16 +7,11 @@ SilentProxy::SilentProxy(quint16 targetPort, QObject* parent)
     connect(&m_server, &QTcpServer::newConnection, this, &SilentProxy::onNewConnection);
 }
 
-bool SilentProxy::listen()
-{
-    return m_server.listen(QHostAddress::LocalHost, 0);
-}
-
 void SilentProxy::silenceOpenLinks()
 {
     // Accepted sockets are the server's children, and each one's upstream is its child.
     for (QTcpSocket* socket : m_server.findChildren<QTcpSocket*>())
-        socket->setProperty(SILENT, true);
+        socket->setProperty("silent", true);
 }
 
 void SilentProxy::onNewConnection()
@@ -42,8 +27,8 @@ void SilentProxy::onNewConnection()
 
 void SilentProxy::readConnectRequest(QTcpSocket* client)
 {
-    const QByteArray request = client->property(REQUEST).toByteArray() + client->readAll();
-    client->setProperty(REQUEST, request);
+    const QByteArray request = client->property("request").toByteArray() + client->readAll();
+    client->setProperty("request", request);
     if (!request.contains("\r\n\r\n"))
         return;
     const QList<QByteArray> words = request.left(request.indexOf("\r\n")).split(' ');
@@ -62,7 +47,7 @@ void SilentProxy::link(QTcpSocket* client, quint16 port)
     auto* upstream = new QTcpSocket(client);
     const auto forward = [](QTcpSocket* from, QTcpSocket* to) {
         const QByteArray bytes = from->readAll();
-        if (!from->property(SILENT).toBool())
+        if (!from->property("silent").toBool())
             to->write(bytes);
     };
     connect(client, &QTcpSocket::readyRead, this, [=] { forward(client, upstream); });

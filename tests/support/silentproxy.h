@@ -1,8 +1,6 @@
 #pragma once
 
-#include <QObject>
-#include <QStringList>
-#include <QTcpServer>
+#include <QtNetwork>
 
 class QTcpSocket;
 
@@ -17,7 +15,7 @@ class SilentProxy : public QObject
 public:
     explicit SilentProxy(quint16 targetPort = 0, QObject* parent = nullptr);
 
-    bool listen();
+    bool listen() { return m_server.listen(QHostAddress::LocalHost); }
     quint16 port() const { return m_server.serverPort(); }
     void silenceOpenLinks();
     // The "host:port" of every CONNECT request, in arrival order.

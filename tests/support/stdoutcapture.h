@@ -10,8 +10,7 @@ class StdoutCapture
 public:
     StdoutCapture();
     ~StdoutCapture();
-    StdoutCapture(const StdoutCapture&) = delete;
-    StdoutCapture& operator=(const StdoutCapture&) = delete;
+    Q_DISABLE_COPY(StdoutCapture)
 
     QByteArray text() const;
 

@@ -2,11 +2,6 @@
 
 #include "net/servertrust.h"
 
-#include <QDebug>
-#include <QFile>
-#include <QProcess>
-#include <QSslKey>
-
 TestCertificates& TestCertificates::instance()
 {
     static TestCertificates certificates;

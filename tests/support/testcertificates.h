@@ -1,7 +1,6 @@
 #pragma once
 
-#include <QSslConfiguration>
-#include <QTemporaryDir>
+#include <QtNetwork>
 
 // A certificate authority and a localhost certificate made at test time with the openssl tool,
 // so no private key is ever committed. One instance per test process (see instance()).

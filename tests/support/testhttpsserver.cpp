@@ -1,10 +1,4 @@
-#include "testhttpsserver.h"
-
-#include "testcertificates.h"
-
-#include <QPointer>
-#include <QSslSocket>
-#include <QTimer>
+#include "testsupport.h"
 
 TestHttpsServer::TestHttpsServer(QObject* parent)
     : QObject(parent)

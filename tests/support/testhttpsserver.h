@@ -1,10 +1,6 @@
 #pragma once
 
-#include <QHash>
-#include <QHostAddress>
-#include <QObject>
-#include <QSslServer>
-#include <QUrl>
+#include <QtNetwork>
 
 class QSslSocket;
 

@@ -6,11 +6,10 @@ QByteArray png(const QSize& size, const QColor& colour)
 {
     QImage image(size, QImage::Format_RGB32);
     image.fill(colour);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
+    QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
     image.save(&buffer, "PNG");
-    return bytes;
+    return buffer.data();
 }
 
 QUrl refusedUrl(const QString& scheme, const QString& path)
@@ -54,9 +53,8 @@ bool writeFile(const QString& path, const QByteArray& bytes)
 
 Reply finish(QNetworkReply* reply)
 {
-    QSignalSpy finished(reply, &QNetworkReply::finished);
-    if (!reply->isFinished())
-        finished.wait(10000);
+    if (!QTest::qWaitFor([reply] { return reply->isFinished(); }, 10000))
+        reply->abort();
     reply->deleteLater();
     return {reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), reply->readAll(),
             reply->header(QNetworkRequest::ContentTypeHeader).toByteArray()};

@@ -1,6 +1,4 @@
-#include "testwebsocketserver.h"
-
-#include "testcertificates.h"
+#include "testsupport.h"
 
 TestWebSocketServer::TestWebSocketServer(QObject* parent)
     : QObject(parent)

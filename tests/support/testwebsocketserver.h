@@ -1,9 +1,6 @@
 #pragma once
 
-#include <QHostAddress>
-#include <QUrl>
-#include <QWebSocket>
-#include <QWebSocketServer>
+#include <QtWebSockets>
 
 // A secure WebSocket server on loopback that records what it receives and does on demand what a
 // real server may do: send text, drop or close connections, refuse new ones.
