@@ -7,7 +7,6 @@
 
 using namespace Qt::StringLiterals;
 
-// A photo's way from a real HTTPS server on loopback: its download, and the coordinator's queue.
 class TestPhotos : public QObject
 {
     Q_OBJECT
@@ -46,52 +45,42 @@ private slots:
         QCOMPARE(log.lines(QtWarningMsg), QStringList(outcome == u"too large"_s, tooLarge));
     }
 
-    // At most three at once, on screen too; the rest start one by one, oldest first, as places free up.
-    // An invalid address is refused, and the same photo twice is shown twice.
     void threeAtOnceTheRestInArrivalOrder()
     {
-        const QByteArray picture = TestSupport::png(QSize(64, 48), Qt::blue);
-        for (const auto& [path, delay] : {std::pair{"/1", 0}, {"/2", 1500}, {"/3", 1500}, {"/4", 400}})
-            m_server.setResponse(QString::fromLatin1(path), 200, picture, delay);
+        for (const auto& [path, delay] : {std::pair{u"/1"_s, 0}, {u"/2"_s, 1500}, {u"/3"_s, 1500}, {u"/4"_s, 400}})
+            m_server.setResponse(path, 200, TestSupport::png(QSize(64, 48), Qt::blue), delay);
         LogCapture log;
         GlimDeck glimDeck;
         const int before = int(m_server.requestedPaths().size());
-        for (const char* path : {"", "/1", "/2", "/3", "/4", "/1"}) {
-            const QString url = *path ? m_server.url(QString::fromLatin1(path)).toString() : QString();
-            QVERIFY(
-                QMetaObject::invokeMethod(&glimDeck, "handleGlimDeck", Q_ARG(QString, url), Q_ARG(QString, QString())));
-        }
+        for (const QUrl& url : {QUrl(), m_server.url(u"/1"_s), m_server.url(u"/2"_s), m_server.url(u"/3"_s),
+                                m_server.url(u"/4"_s), m_server.url(u"/1"_s)}) // invalid first, /1 twice
+            QVERIFY(QMetaObject::invokeMethod(&glimDeck, "handleGlimDeck", Q_ARG(QString, url.toString()),
+                                              Q_ARG(QString, QString())));
+        QTRY_VERIFY(m_server.requestedPaths().size() >= before + 4); // the fourth starts while the slow ones run
         QCOMPARE(glimDeck.findChildren<Session*>().size(), 3);
-        int most = 0; // photos on screen together
-        QTimer watch;
-        connect(&watch, &QTimer::timeout, this, [&] {
+        int most = 0; // photos on screen together, sampled until the sessions end
+        const auto ended = [&] {
             const QList<Overlay*> overlays = TestSupport::windows<Overlay>();
             most = qMax(most, int(std::count_if(overlays.begin(), overlays.end(), std::mem_fn(&QWidget::isVisible))));
-        });
-        watch.start(10);
-        // The fourth takes the first's place while the two slow ones still run.
-        QTRY_VERIFY(m_server.requestedPaths().size() >= before + 4);
-        QCOMPARE(glimDeck.findChildren<Session*>().size(), 3);
-        QTRY_VERIFY_WITH_TIMEOUT(glimDeck.findChildren<Session*>().isEmpty(), 20000);
+            return glimDeck.findChildren<Session*>().isEmpty();
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(ended(), 20000);
         QCOMPARE(most, 3);
         QStringList first = m_server.requestedPaths().mid(before, 3);
         first.sort();
         QCOMPARE(first + m_server.requestedPaths().mid(before + 3), (QStringList{"/1", "/2", "/3", "/4", "/1"}));
-        QCOMPARE(log.lines(QtWarningMsg).filter(u"url invalide"_s),
-                 QStringList{"GlimDeck::handleGlimDeck url invalide: \"\""});
+        QCOMPARE(log.lines().filter(u"url invalide"_s), QStringList{"GlimDeck::handleGlimDeck url invalide: \"\""});
     }
 
-    // Without a notification area (this offscreen platform) the tray stays inert and harmless.
     void trayInertWithoutNotificationArea()
     {
-        LogCapture log;
-        auto* tray = new TrayManager(false, m_server.url(u"/users"_s).toString(), nullptr);
-        QVERIFY(!tray->findChild<QSystemTrayIcon*>());
-        tray->setConnected(true);
-        tray->show();
-        QVERIFY(QMetaObject::invokeMethod(tray, "refreshClientCount"));
+        LogCapture log; // this offscreen platform has no notification area
+        TrayManager tray(false, m_server.url(u"/users"_s).toString(), nullptr);
+        QVERIFY(!tray.findChild<QSystemTrayIcon*>());
+        tray.setConnected(true);
+        tray.show();
+        QVERIFY(QMetaObject::invokeMethod(&tray, "refreshClientCount"));
         QTest::qWait(200); // no request goes out
-        delete tray;
         QVERIFY(!m_server.requestedPaths().contains(u"/users"_s));
         QCOMPARE(log.lines(QtWarningMsg), QStringList{"System tray not available on this platform."});
     }
