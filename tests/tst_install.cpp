@@ -2,12 +2,11 @@
 
 using namespace Qt::StringLiterals;
 
-// Runs a command to its end: it must exit with 0 and, asked to be quiet, say nothing but "valid".
+// Runs a shell command to its end: it must exit with 0 and, asked to be quiet, say nothing but "valid".
 static QByteArray run(const QString& command, bool quiet = false)
 {
     QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.startCommand(command);
+    process.start(u"sh"_s, {u"-c"_s, u"exec 2>&1; "_s + command});
     const bool ok = process.waitForFinished(300000) && process.exitStatus() == QProcess::NormalExit;
     const QByteArray output = process.readAll();
     [&] { QVERIFY2(ok && !process.exitCode() && !(quiet && output.contains(": ")), qPrintable(command + output)); }();
@@ -16,18 +15,17 @@ static QByteArray run(const QString& command, bool quiet = false)
 
 static void checkTree(const QString& tree, const QString& prefix) // files in TREE, seen by the system in PREFIX
 {
-    QVERIFY(run(u"env -i %1/bin/glimdeck --help"_s.arg(tree)).startsWith("Usage: glimdeck\n")); // no display needed
-    QVERIFY(run(u"env -i %1/bin/glimdeck-server --help"_s.arg(tree)).startsWith("Usage: "));
-    const QByteArray unit = TestSupport::readFile(tree + u"/lib/systemd/system/glimdeck-server.service"_s);
-    QVERIFY(unit.contains("\nExecStart=" + QFile::encodeName(prefix) + "/bin/glimdeck-server --cert"));
-    const QString entry = QString::fromUtf8(TestSupport::readFile(tree + u"/share/applications/glimdeck.desktop"_s));
+    const QString in = u"cd %1 && "_s.arg(tree);
+    QVERIFY(run(in + u"env -i bin/glimdeck --help"_s).startsWith("Usage: glimdeck\n")); // no display needed
+    QVERIFY(run(in + u"env -i bin/glimdeck-server --help"_s).startsWith("Usage: "));
+    run(in
+        + u"grep '^ExecStart=%1/bin/glimdeck-server --cert' lib/systemd/system/glimdeck-server.service"_s.arg(prefix));
     for (auto line : {"Type=Application$", "Name=Glim-deck$", "Exec=glimdeck$", "Icon=glimdeck$", "Comment=.",
                       "Categories=.*Network;"})
-        QVERIFY2(entry.contains(QRegularExpression(u"(?m)^"_s + QLatin1String(line))), line);
+        run(in + u"grep '^%1' share/applications/glimdeck.desktop"_s.arg(QLatin1String(line)));
     QCOMPARE(QImageReader(tree + u"/share/icons/hicolor/256x256/apps/glimdeck.png"_s).size(), QSize(256, 256));
-    run(u"desktop-file-validate %1/share/applications/glimdeck.desktop"_s.arg(tree), true);
-    run(u"appstreamcli validate --no-net --strict %1/share/metainfo/org.glimdeck.glimdeck.metainfo.xml"_s.arg(tree),
-        true);
+    run(in + u"desktop-file-validate share/applications/glimdeck.desktop"_s, true);
+    run(in + u"appstreamcli validate --no-net --strict share/metainfo/org.glimdeck.glimdeck.metainfo.xml"_s, true);
 }
 
 // The install step and the Debian packages, checked by the Linux tools; the authority embedded.
@@ -51,15 +49,12 @@ private slots:
         run(u"cpack --config \"" GLIMDECK_BINARY_DIR "/CPackConfig.cmake\" -B "_s + work.path());
         const QStringList names = QDir(work.path()).entryList({u"*.deb"_s}, QDir::Files, QDir::Name | QDir::Reversed);
         QVERIFY2(names.size() == 2 && names.first().startsWith(u"glimdeck_"_s), qPrintable(names.join(u' ')));
-        const QString packages = work.path() + u'/' + names.join(u' ' + work.path() + u'/');
-        const QByteArray depends = run(u"dpkg-deb -f "_s + packages.section(u' ', 0, 0) + u" Depends"_s);
         for (const char* lib : {"libqt6core6", "libqt6gui6", "libqt6widgets6", "libqt6network6", "libqt6websockets6"})
-            QVERIFY2(depends.contains(lib), depends.constData());
-        run(u"lintian --fail-on error,warning "_s + packages, true);
-        const QString root = work.filePath(u"root"_s); // with a package database of its own: nothing here is touched
-        QVERIFY(TestSupport::writeFile(root + u"/var/lib/dpkg/status"_s, QByteArray()));
-        run(u"dpkg --force-depends --force-not-root --log=/dev/null --root=%1 -i %2"_s.arg(root, packages));
-        checkTree(root + u"/usr"_s, u"/usr"_s);
+            run(u"dpkg-deb -f %1 Depends | grep %2"_s.arg(work.filePath(names.first()), QLatin1String(lib)));
+        run(u"lintian --fail-on error,warning %1/*.deb"_s.arg(work.path()), true);
+        QVERIFY(TestSupport::writeFile(work.filePath(u"root/var/lib/dpkg/status"_s), {})); // its own package database
+        run(u"dpkg --force-depends --force-not-root --log=/dev/null --root=%1/root -i %1/*.deb"_s.arg(work.path()));
+        checkTree(work.filePath(u"root/usr"_s), u"/usr"_s);
     }
 
     // One build folder configured in turn; the second step names nothing, as when CMake runs again.
