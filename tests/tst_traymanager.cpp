@@ -29,6 +29,7 @@ private slots:
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config.path()));
         QDesktopServices::setUrlHandler(u"https"_s, this, "openUrl");
     }
+    void cleanupTestCase() { QDesktopServices::unsetUrlHandler(u"https"_s); }
 
     void menuAndConnectionState()
     {
