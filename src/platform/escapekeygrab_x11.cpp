@@ -1,9 +1,9 @@
 #include "platform/escapekeygrab.h"
 
-#include <QDebug>
-#include <QGuiApplication>
+#include "platform/x11display.h"
 
-#include <xcb/xcb.h>
+#include <QDebug>
+
 #include <xcb/xcb_keysyms.h>
 
 #include <cstdlib>
@@ -11,22 +11,13 @@
 
 namespace {
 
+using X11Display::connection;
+using X11Display::rootWindow;
+
 constexpr xcb_keysym_t ESCAPE_KEYSYM = 0xff1b;
 // NumLock (Mod2) and CapsLock do not change Escape, but a grab matches modifiers exactly:
 // one grab for each state of the two locks.
 constexpr uint16_t LOCK_STATES[] = {0, XCB_MOD_MASK_LOCK, XCB_MOD_MASK_2, XCB_MOD_MASK_LOCK | XCB_MOD_MASK_2};
-
-xcb_connection_t* connection()
-{
-    auto* application = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
-    auto* x11 = application ? application->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    return x11 ? x11->connection() : nullptr;
-}
-
-xcb_window_t rootWindow(xcb_connection_t* connection)
-{
-    return xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
-}
 
 xcb_keycode_t escapeKeycode(xcb_connection_t* connection)
 {

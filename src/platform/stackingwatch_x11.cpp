@@ -1,21 +1,8 @@
 #include "platform/stackingwatch.h"
 
-#include <QGuiApplication>
-
-#include <xcb/xcb.h>
+#include "platform/x11display.h"
 
 #include <cstdlib>
-
-namespace {
-
-xcb_connection_t* connection()
-{
-    auto* application = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
-    auto* x11 = application ? application->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    return x11 ? x11->connection() : nullptr;
-}
-
-} // namespace
 
 StackingWatch::StackingWatch(QObject* parent)
     : QObject(parent)
@@ -32,7 +19,7 @@ StackingWatch::~StackingWatch()
 // as it was.
 void StackingWatch::setActive(bool active)
 {
-    xcb_connection_t* x11 = connection();
+    xcb_connection_t* x11 = X11Display::connection();
     if (active == m_active || !x11)
         return;
     m_active = active;
@@ -42,7 +29,7 @@ void StackingWatch::setActive(bool active)
         xcb_flush(x11);
         return;
     }
-    m_root = xcb_setup_roots_iterator(xcb_get_setup(x11)).data->root;
+    m_root = X11Display::rootWindow(x11);
     xcb_get_window_attributes_reply_t* attributes =
         xcb_get_window_attributes_reply(x11, xcb_get_window_attributes(x11, m_root), nullptr);
     m_savedMask = attributes ? attributes->your_event_mask : 0;
