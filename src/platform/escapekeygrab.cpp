@@ -1,6 +1,7 @@
 #include "platform/escapekeygrab.h"
 
 #include <QCoreApplication>
+#include <QDebug>
 
 // The grab itself is the platform's (grab(), release() and the filter); holding it only while
 // active is the same everywhere.
@@ -26,4 +27,9 @@ void EscapeKeyGrab::setActive(bool active)
     }
     QCoreApplication::instance()->installNativeEventFilter(this);
     grab();
+}
+
+void EscapeKeyGrab::warnHeldElsewhere()
+{
+    qWarning() << "La touche Échap est déjà prise par un autre programme : elle ne masquera pas les photos";
 }

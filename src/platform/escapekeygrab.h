@@ -15,7 +15,6 @@ public:
     ~EscapeKeyGrab() override;
 
     void setActive(bool active);
-    bool isActive() const { return m_active; }
 
     bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
 
@@ -25,6 +24,7 @@ signals:
 private:
     bool grab();
     void release();
+    static void warnHeldElsewhere();
 
     bool m_active = false;
     quint32 m_key = 0; // the grabbed key code (X11) or hot key id (Windows); 0 while not held

@@ -1,7 +1,5 @@
 #include "platform/escapekeygrab.h"
 
-#include <QDebug>
-
 #include <windows.h>
 
 namespace {
@@ -15,7 +13,7 @@ bool EscapeKeyGrab::grab()
 {
     // Without a window the hot key is posted to this thread's queue, which Qt's event loop reads.
     if (!RegisterHotKey(nullptr, HOT_KEY_ID, MOD_NOREPEAT, VK_ESCAPE)) {
-        qWarning() << "La touche Échap est déjà prise par un autre programme : elle ne masquera pas les photos";
+        warnHeldElsewhere();
         return false;
     }
     m_key = HOT_KEY_ID;

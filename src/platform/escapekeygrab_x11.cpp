@@ -2,8 +2,6 @@
 
 #include "platform/x11display.h"
 
-#include <QDebug>
-
 #include <xcb/xcb_keysyms.h>
 
 #include <cstdlib>
@@ -59,7 +57,7 @@ bool EscapeKeyGrab::grab()
     }
     if (refused) {
         ungrab(x11, code);
-        qWarning() << "La touche Échap est déjà prise par un autre programme : elle ne masquera pas les photos";
+        warnHeldElsewhere();
         return false;
     }
     m_key = code;
