@@ -15,10 +15,9 @@ Session::Session(const QUrl& url, const QString& message, int displayDurationMs,
     , m_message(message)
     , m_displayDurationMs(displayDurationMs)
     , m_speechEngines(speech)
-    , m_isTTSEnabled(speech != nullptr)
 {
-    if (m_isTTSEnabled)
-        m_speechEngines->borrow(this, [this](SpeechEngine* engine) { onSpeechLent(engine); });
+    if (speech)
+        speech->borrow(this, [this](SpeechEngine* engine) { onSpeechLent(engine); });
 }
 
 // The engines may already be gone when the program quits: their owner is deleted first.

@@ -44,6 +44,5 @@ private:
     int m_displayDurationMs;
     QPointer<SpeechEngines> m_speechEngines;
     SpeechEngine* m_speech = nullptr;
-    bool m_isTTSEnabled;
     bool m_spoken = false;
 };
