@@ -123,6 +123,7 @@ int RoomHub::broadcast(const QString& room, const QString& imagePath, const QStr
     QJsonObject data;
     data.insert(QStringLiteral("image"), imagePath);
     data.insert(QStringLiteral("message"), message);
+    data.insert(QStringLiteral("room"), room);
     QJsonObject event;
     event.insert(QStringLiteral("event"), QStringLiteral("photo:broadcast"));
     event.insert(QStringLiteral("data"), data);

@@ -1,5 +1,8 @@
 #include "glimdeck.h"
 
+#include "core/pause.h"
+#include "core/photohold.h"
+#include "core/recentphotos.h"
 #include "core/session.h"
 #include "core/speechengines.h"
 #include "net/endpoints.h"
@@ -8,6 +11,7 @@
 #include "platform/networkwatcher.h"
 #include "platform/sleepwatcher.h"
 #include "process/largebuffers.h"
+#include "settings/pausefile.h"
 #include "settings/settings.h"
 #include "tray/traymanager.h"
 
@@ -15,13 +19,18 @@
 #include <QMetaType>
 #include <QTimer>
 
-GlimDeck::GlimDeck()
+GlimDeck::GlimDeck(Clock now)
     : QObject(nullptr)
+    , m_now(std::move(now))
 {
     ServerTrust::install();
     m_webSocketClient = new WebSocketClient(QUrl(WS_BASE_URL, QUrl::TolerantMode), this);
     m_trayManager = new TrayManager(m_isTTSEnabled, this);
     m_speechEngines = new SpeechEngines(m_maxActiveSessions, QString(), this);
+    m_recentPhotos = new RecentPhotos(this);
+    m_pause = new Pause(PauseFile::path(), m_now, this);
+    m_photoHold = new PhotoHold(m_pause, m_now, this);
+    m_trayManager->addPhotoMenus(m_recentPhotos, m_pause);
 
     connect(m_webSocketClient, &WebSocketClient::imageReceived, this, &GlimDeck::handleGlimDeck, Qt::QueuedConnection);
     connect(m_webSocketClient, &WebSocketClient::connected, this, &GlimDeck::onServerConnected, Qt::QueuedConnection);
@@ -29,6 +38,8 @@ GlimDeck::GlimDeck()
             Qt::QueuedConnection);
     connect(m_trayManager, &TrayManager::ttsStatusChanged, this, &GlimDeck::setIsTTSEnabled);
     connect(m_trayManager, &TrayManager::displayWindow, this, &GlimDeck::displaySettings);
+    connect(m_trayManager, &TrayManager::recentPhotoChosen, this, &GlimDeck::onRecentPhotoChosen);
+    connect(m_photoHold, &PhotoHold::released, this, &GlimDeck::onReleased);
 
     // After a network change or a sleep the connection is checked at once, not at the next
     // ping or reconnection delay.
@@ -38,25 +49,42 @@ GlimDeck::GlimDeck()
 
 GlimDeck::~GlimDeck() = default;
 
-void GlimDeck::handleGlimDeck(const QString& url, const QString& message)
+void GlimDeck::handleGlimDeck(const QString& url, const QString& message, const QString& room)
 {
     const QUrl imageUrl(url, QUrl::TolerantMode);
     if (!imageUrl.isValid()) {
         qWarning() << "GlimDeck::handleGlimDeck url invalide:" << url;
         return;
     }
-    if (m_activeSessions.size() < m_maxActiveSessions) {
-        Session* session = createSessionForUrl(imageUrl, message);
-        m_activeSessions.append(session);
-        session->start();
-        return;
-    }
-    m_pendingPhotos.append(qMakePair(imageUrl, message));
+    Photo photo{imageUrl, message, room, m_now(), 0};
+    photo.recentId = m_recentPhotos->add(photo);
+    if (!m_photoHold->hold(photo))
+        enqueue(photo);
+}
+
+void GlimDeck::enqueue(const Photo& photo)
+{
+    if (m_activeSessions.size() < m_maxActiveSessions)
+        startSession(photo);
+    else
+        m_pendingPhotos.append(photo);
+}
+
+void GlimDeck::startSession(const Photo& photo)
+{
+    Session* session = createSessionForUrl(photo.url, photo.message);
+    m_sessionsNotShown.insert(session, photo.recentId);
+    connect(session, &Session::shown, this,
+            [this, session] { m_recentPhotos->markSeen(m_sessionsNotShown.take(session)); });
+    m_activeSessions.append(session);
+    session->start();
 }
 
 void GlimDeck::onSessionFinished(Session* session)
 {
     m_activeSessions.removeAll(session);
+    if (m_sessionsNotShown.contains(session))
+        onNeverShown(m_sessionsNotShown.take(session));
     tryStartNext();
     // Later, so that the finished sessions and their overlays are deleted first.
     if (m_activeSessions.isEmpty())
@@ -65,12 +93,8 @@ void GlimDeck::onSessionFinished(Session* session)
 
 void GlimDeck::tryStartNext()
 {
-    while (!m_pendingPhotos.isEmpty() && m_activeSessions.size() < m_maxActiveSessions) {
-        const QPair<QUrl, QString> photo = m_pendingPhotos.takeFirst();
-        Session* session = createSessionForUrl(photo.first, photo.second);
-        m_activeSessions.append(session);
-        session->start();
-    }
+    while (!m_pendingPhotos.isEmpty() && m_activeSessions.size() < m_maxActiveSessions)
+        startSession(m_pendingPhotos.takeFirst());
 }
 
 Session* GlimDeck::createSessionForUrl(const QUrl& url, const QString& message)
@@ -111,4 +135,28 @@ void GlimDeck::onServerConnected()
 void GlimDeck::onServerDisconnected()
 {
     m_trayManager->setConnected(false);
+}
+
+// The picture could not be had: most often the server has deleted it since.
+void GlimDeck::onNeverShown(int recentId)
+{
+    const std::optional<Photo> photo = m_recentPhotos->find(recentId);
+    if (!photo)
+        return;
+    qWarning() << "Photo récente introuvable, marquée expirée :" << photo->url;
+    m_recentPhotos->markExpired(recentId);
+}
+
+void GlimDeck::onReleased(const QList<Photo>& photos)
+{
+    for (const Photo& photo : photos)
+        enqueue(photo);
+}
+
+// Shown again at the user's request, even while something would hold it.
+void GlimDeck::onRecentPhotoChosen(int recentId)
+{
+    const std::optional<Photo> photo = m_recentPhotos->find(recentId);
+    if (photo)
+        enqueue(*photo);
 }

@@ -1,12 +1,17 @@
 #pragma once
 
+#include "core/photo.h"
+
+#include <QHash>
 #include <QList>
 #include <QObject>
-#include <QPair>
 #include <QPointer>
 #include <QString>
 #include <QUrl>
 
+class Pause;
+class PhotoHold;
+class RecentPhotos;
 class Session;
 class Settings;
 class SpeechEngines;
@@ -19,11 +24,12 @@ class GlimDeck : public QObject
     Q_OBJECT
 
 public:
-    GlimDeck();
+    // now: the time of day, which tests may set.
+    explicit GlimDeck(Clock now = &QDateTime::currentDateTime);
     ~GlimDeck() override;
 
 private slots:
-    void handleGlimDeck(const QString& url, const QString& message);
+    void handleGlimDeck(const QString& url, const QString& message, const QString& room = QString());
     void onSessionFinished(Session* session);
     void tryStartNext();
     Session* createSessionForUrl(const QUrl& url, const QString& message);
@@ -35,12 +41,22 @@ private:
 
     void onServerConnected();
     void onServerDisconnected();
+    void enqueue(const Photo& photo);
+    void startSession(const Photo& photo);
+    void onReleased(const QList<Photo>& photos);
+    void onRecentPhotoChosen(int recentId);
+    void onNeverShown(int recentId);
 
     WebSocketClient* m_webSocketClient = nullptr;
     TrayManager* m_trayManager = nullptr;
     SpeechEngines* m_speechEngines = nullptr;
     QList<Session*> m_activeSessions;
-    QList<QPair<QUrl, QString>> m_pendingPhotos;
+    QList<Photo> m_pendingPhotos;
+    QHash<Session*, int> m_sessionsNotShown; // their photos' entries among the recent photos
+    Clock m_now;
+    RecentPhotos* m_recentPhotos = nullptr;
+    Pause* m_pause = nullptr;
+    PhotoHold* m_photoHold = nullptr;
     QPointer<Settings> m_settingsWindow;
     int m_maxActiveSessions = 3;
     int m_displayDurationMs = 2500;

@@ -110,10 +110,11 @@ private slots:
         const auto row = [](const char* name, const QStringList& row) { QTest::newRow(name) << row; };
         const auto photo = [](QString data) { return QString(R"({"event":"photo:broadcast","data":%1})").arg(data); };
         const QString base = HTTPS_BASE_URL, refused = "Image refusée, adresse hors du serveur : \"" + base + "%1\"";
-        row("photo", {photo(R"({"image":"/i/a.png","message":"Salut"})"), base + "/i/a.png", "Salut"});
+        row("photo",
+            {photo(R"({"image":"/i/a.png","message":"Salut","room":"r1"})"), base + "/i/a.png", "Salut", "r1"});
         row("extras", {R"({"x":1,"event":"photo:broadcast","data":{"image":"/b","y":2}})", base + "/b", ""});
         row("no data", {R"({"event":"photo:broadcast"})", base, ""});
-        row("wrong types", {photo(R"({"image":5,"message":[]})"), base, ""});
+        row("wrong types", {photo(R"({"image":5,"message":[],"room":{}})"), base, ""});
         row("query and fragment stay on host", {photo("{\"image\":\"/a.png?x=1#f\"}"), base + "/a.png?x=1#f", ""});
         row("other event", {R"({"event":"room:changed","data":{}})"});
         row("event in other case", {R"({"event":"Photo:Broadcast","data":{"image":"/a"}})"});
@@ -128,13 +129,13 @@ private slots:
     // A valid photo after each message proves that one was handled and the connection kept.
     void broadcasts()
     {
-        QFETCH(QStringList, row); // the text, then the photo's address and message, or the one warning
+        QFETCH(QStringList, row); // the text, then the photo's address, message and room, or the one warning
         QSignalSpy images(m_client, &WebSocketClient::imageReceived);
         LogCapture log;
         for (const QString& text : {row[0], u"{\"event\":\"photo:broadcast\",\"data\":{\"image\":\"/n\"}}"_s})
             m_server.sendText(text);
-        const QList<QVariantList> expected{{row.value(1), row.value(2)}, {HTTPS_BASE_URL + "/n", ""}};
-        QTRY_COMPARE(QList<QVariantList>(images), expected.mid(row.size() != 3));
+        const QList<QVariantList> expected{{row.value(1), row.value(2), row.value(3)}, {HTTPS_BASE_URL + "/n", "", ""}};
+        QTRY_COMPARE(QList<QVariantList>(images), expected.mid(row.size() < 3));
         QCOMPARE(log.lines(QtDebugMsg).mid(0, 2), (QStringList{"Image reçue: \"" + images[0][0].toString() + '"',
                                                                "Message:  \"" + images[0][1].toString() + '"'}));
         QCOMPARE(log.lines(QtWarningMsg), row.mid(1, row.size() == 2));

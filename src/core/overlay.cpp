@@ -1,6 +1,7 @@
 #include "core/overlay.h"
 
 #include "core/overlaystack.h"
+#include "platform/captureexclusion.h"
 
 #include <QGuiApplication>
 #include <QLabel>
@@ -20,6 +21,7 @@ Overlay::Overlay(const QPixmap* pixmap, QWidget* parent)
     setAttribute(Qt::WA_TransparentForMouseEvents, true);
     setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowTransparentForInput
                    | Qt::WindowDoesNotAcceptFocus | Qt::X11BypassWindowManagerHint);
+    CaptureExclusion::exclude(this);
 
     auto* label = new QLabel(this);
     const QSize screenSize = QGuiApplication::primaryScreen()->size();

@@ -62,6 +62,7 @@ void Session::onDownloaded()
     }
     m_overlay = new Overlay(m_pixmap, nullptr);
     QTimer::singleShot(m_displayDurationMs, this, &Session::onTimeout);
+    emit shown();
     speak();
 }
 

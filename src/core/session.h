@@ -26,6 +26,8 @@ public:
 
 signals:
     void finished(Session* self);
+    // The photo is on screen.
+    void shown();
 
 private slots:
     void onDownloaded();

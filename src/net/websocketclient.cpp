@@ -221,6 +221,7 @@ void WebSocketClient::onTextMessageReceived(const QString& message)
     const QJsonObject data = object.value(QStringLiteral("data")).toObject();
     const QString imageUrl = HTTPS_BASE_URL + data.value(QStringLiteral("image")).toString();
     const QString text = data.value(QStringLiteral("message")).toString();
+    const QString room = data.value(QStringLiteral("room")).toString();
 
     if (!isOnServerHost(QUrl(imageUrl))) {
         qWarning() << "Image refusée, adresse hors du serveur :" << imageUrl;
@@ -228,5 +229,5 @@ void WebSocketClient::onTextMessageReceived(const QString& message)
     }
     qDebug() << "Image reçue:" << imageUrl;
     qDebug() << "Message: " << text;
-    emit imageReceived(imageUrl, text);
+    emit imageReceived(imageUrl, text, room);
 }

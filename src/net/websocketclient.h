@@ -26,7 +26,8 @@ public:
 signals:
     void connected();
     void disconnected();
-    void imageReceived(const QString& imageUrl, const QString& message);
+    // room is empty when the broadcast does not name it.
+    void imageReceived(const QString& imageUrl, const QString& message, const QString& room);
 
 private slots:
     void onConnected();

@@ -1,5 +1,7 @@
 #include "tray/traymanager.h"
 
+#include "core/pause.h"
+#include "core/recentphotos.h"
 #include "net/endpoints.h"
 #include "tray/autostartentry.h"
 
@@ -13,6 +15,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QPainter>
 #include <QSignalBlocker>
 #include <QUrl>
 
@@ -23,6 +26,48 @@ const QString DISCONNECTED_ICON = QStringLiteral(":/icons/data/icons/icon-red.pn
 const QString FALLBACK_THEME_ICON = QStringLiteral("network-transmit-receive");
 // A count is a handful of digits; a longer answer is not one, however long it would go on.
 constexpr qint64 MAX_COUNT_REPLY_BYTES = 4096;
+// Longer messages are cut in the recent photos' menu, which stays narrow.
+constexpr int MAX_MENU_MESSAGE_CHARS = 40;
+// The icon's sizes: the tray's 22 pixels, and twice that for screens scaled by 2.
+constexpr int ICON_SIZES[] = {22, 44};
+
+QString recentLabel(const RecentPhotos::Entry& entry)
+{
+    QString message = entry.photo.message.simplified();
+    if (message.size() > MAX_MENU_MESSAGE_CHARS)
+        message = message.left(MAX_MENU_MESSAGE_CHARS) + QStringLiteral("…");
+    QStringList parts{entry.photo.arrived.toLocalTime().toString(QStringLiteral("HH:mm"))};
+    if (!entry.photo.room.isEmpty())
+        parts << entry.photo.room;
+    parts << message;
+    QString label = parts.join(QStringLiteral(" — "));
+    if (!entry.seen)
+        label.prepend(QStringLiteral("• "));
+    if (entry.expired)
+        label += TrayManager::tr(" (expirée)");
+    // A lone ampersand would mark a shortcut letter.
+    return label.replace(QLatin1Char('&'), QStringLiteral("&&"));
+}
+
+// Paused: two bars at the bottom left. Photos not yet seen: a dot at the top right.
+QPixmap markedPixmap(const QIcon& base, int size, bool paused, bool unseen)
+{
+    QPixmap pixmap = base.pixmap(QSize(size, size), 1.0);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const qreal unit = size / 22.0;
+    if (paused) {
+        painter.fillRect(QRectF(0, 11 * unit, 11 * unit, 11 * unit), QColor(0x21, 0x21, 0x21));
+        painter.fillRect(QRectF(2.5 * unit, 13 * unit, 2 * unit, 7 * unit), Qt::white);
+        painter.fillRect(QRectF(6.5 * unit, 13 * unit, 2 * unit, 7 * unit), Qt::white);
+    }
+    if (unseen) {
+        painter.setPen(QPen(Qt::white, unit));
+        painter.setBrush(QColor(0xff, 0x98, 0x00));
+        painter.drawEllipse(QRectF(13 * unit, 0.5 * unit, 8.5 * unit, 8.5 * unit));
+    }
+    return pixmap;
+}
 
 } // namespace
 
@@ -77,6 +122,7 @@ void TrayManager::createIcon()
     if (icon.isNull())
         qWarning() << "Icon not found, tray icon may not appear.";
     m_trayIcon = new QSystemTrayIcon(icon, this);
+    m_baseIcon = icon;
 }
 
 TrayManager::PlainEntries TrayManager::createEntries()
@@ -232,14 +278,109 @@ void TrayManager::setConnected(bool connected)
 {
     if (!m_trayIcon)
         return;
+    m_connected = connected;
     const QString path = connected ? CONNECTED_ICON : DISCONNECTED_ICON;
-    m_trayIcon->setToolTip(connected ? tr("GlimDeck — connecté") : tr("GlimDeck — déconnecté"));
     const QIcon icon = QFile::exists(path) ? QIcon(path) : QIcon::fromTheme(FALLBACK_THEME_ICON);
-    if (icon.isNull()) {
+    if (icon.isNull())
         qWarning() << "TrayManager::setConnected : aucune icône trouvée pour état" << connected;
+    else
+        m_baseIcon = icon;
+    updateStatus();
+}
+
+void TrayManager::addPhotoMenus(RecentPhotos* recent, Pause* pause)
+{
+    if (!m_trayMenu)
         return;
+    m_recent = recent;
+    m_pause = pause;
+    QAction* quit = m_trayMenu->actions().constLast();
+    m_recentMenu = new QMenu(tr("Photos récentes"), m_trayMenu);
+    m_trayMenu->insertMenu(quit, m_recentMenu);
+    m_trayMenu->insertMenu(quit, createPauseMenu());
+    connect(m_recent, &RecentPhotos::changed, this, &TrayManager::onRecentChanged);
+    connect(m_pause, &Pause::changed, this, &TrayManager::onPauseChanged);
+    connect(m_recentMenu, &QMenu::aboutToShow, this, &TrayManager::onRecentMenuShown);
+    // Later: a chosen entry is triggered after its menu has begun to hide.
+    connect(m_recentMenu, &QMenu::aboutToHide, this, [this] {
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                m_recentMenuOpen = false;
+                onRecentChanged();
+            },
+            Qt::QueuedConnection);
+    });
+    onRecentChanged();
+    onPauseChanged();
+}
+
+QMenu* TrayManager::createPauseMenu()
+{
+    auto* menu = new QMenu(tr("Pause"), m_trayMenu);
+    const auto add = [this, menu](const QString& text, auto choose) {
+        QAction* action = menu->addAction(text);
+        connect(action, &QAction::triggered, this, choose);
+        return action;
+    };
+    add(tr("30 minutes"), [this] { m_pause->pauseFor(30); });
+    add(tr("1 heure"), [this] { m_pause->pauseFor(60); });
+    add(tr("Jusqu'à demain 8 h"), [this] { m_pause->pauseUntilTomorrowMorning(); });
+    m_resumeAction = add(tr("Reprendre"), [this] { m_pause->resume(); });
+    return menu;
+}
+
+// While the list is open its marks stay as they were when it opened.
+void TrayManager::onRecentChanged()
+{
+    updateStatus();
+    if (m_recentMenuOpen)
+        return;
+    m_recentMenu->clear();
+    for (const RecentPhotos::Entry& entry : m_recent->entries()) {
+        QAction* action = m_recentMenu->addAction(recentLabel(entry));
+        connect(action, &QAction::triggered, this, [this, id = entry.photo.recentId] { emit recentPhotoChosen(id); });
     }
-    m_trayIcon->setIcon(icon);
+    m_recentMenu->menuAction()->setEnabled(!m_recent->entries().isEmpty());
+}
+
+void TrayManager::onRecentMenuShown()
+{
+    m_recentMenuOpen = true;
+    m_recent->markAllSeen();
+}
+
+void TrayManager::onPauseChanged()
+{
+    m_resumeAction->setVisible(m_pause->isActive());
+    updateStatus();
+}
+
+void TrayManager::updateStatus()
+{
+    if (!m_trayIcon)
+        return;
+    const bool paused = m_pause && m_pause->isActive();
+    const int unseen = m_recent ? m_recent->unseenCount() : 0;
+    m_trayIcon->setIcon(statusIcon(paused, unseen > 0));
+    if (!m_connected && !paused && unseen == 0)
+        return;
+    QString tip = m_connected.value_or(false) ? tr("GlimDeck — connecté") : tr("GlimDeck — déconnecté");
+    if (paused)
+        tip += tr(", en pause jusqu'à %1").arg(m_pause->until().toLocalTime().toString(QStringLiteral("HH:mm")));
+    if (unseen > 0)
+        tip += QLatin1Char('\n') + tr("%1 photos non vues").arg(unseen);
+    m_trayIcon->setToolTip(tip);
+}
+
+QIcon TrayManager::statusIcon(bool paused, bool unseen) const
+{
+    if (!paused && !unseen)
+        return m_baseIcon;
+    QIcon marked;
+    for (const int size : ICON_SIZES)
+        marked.addPixmap(markedPixmap(m_baseIcon, size, paused, unseen));
+    return marked;
 }
 
 bool TrayManager::isAutostartEnabled() const

@@ -1,11 +1,16 @@
 #pragma once
 
+#include <QIcon>
 #include <QObject>
 #include <QString>
 #include <QSystemTrayIcon>
 
+#include <optional>
+
+class Pause;
 class QAction;
 class QMenu;
+class RecentPhotos;
 class QNetworkAccessManager;
 class QNetworkReply;
 
@@ -24,10 +29,14 @@ public:
 
     void show();
     void hide();
+    // Adds "Photos récentes" and "Pause" before "Quitter"; the icon and its tooltip then show
+    // the pause and the photos not yet seen.
+    void addPhotoMenus(RecentPhotos* recent, Pause* pause);
 
 signals:
     void ttsStatusChanged(bool value);
     void displayWindow();
+    void recentPhotoChosen(int recentId);
 
 private slots:
     void onActivated(QSystemTrayIcon::ActivationReason reason);
@@ -53,6 +62,13 @@ private:
     void fillMenu(const PlainEntries& plain);
     void connectEntries(const PlainEntries& plain);
 
+    QMenu* createPauseMenu();
+    void onRecentChanged();
+    void onRecentMenuShown();
+    void onPauseChanged();
+    void updateStatus();
+    QIcon statusIcon(bool paused, bool unseen) const;
+
     bool isAutostartEnabled() const;
     bool enableAutostart();
     bool disableAutostart();
@@ -64,6 +80,13 @@ private:
     QAction* m_ttsAction;
     QNetworkAccessManager* m_networkManager;
     QString m_usersUrl;
+    RecentPhotos* m_recent = nullptr;
+    Pause* m_pause = nullptr;
+    QMenu* m_recentMenu = nullptr;
+    QAction* m_resumeAction = nullptr;
+    QIcon m_baseIcon;                // the connection's picture, before the marks
+    std::optional<bool> m_connected; // none until the connection's first report
+    bool m_recentMenuOpen = false;
     // Set while a failed switch puts the check mark back, so that a second failure stops there.
     bool m_revertingAutostart = false;
 };

@@ -107,6 +107,7 @@ private slots:
             return;
         const QJsonValue photo = QJsonDocument::fromJson(received.at(0).at(0).toString().toUtf8())[u"data"_s];
         QCOMPARE(photo[u"message"_s].toString(), u"Bonjour à tous"_s);
+        QCOMPARE(photo[u"room"_s].toString(), u"r1"_s);
         const auto served = get(photo[u"image"_s].toString());
         QCOMPARE(served.contentType, form[6]);
         QCOMPARE(QImage::fromData(served.body).size(), QSize(form[7].toInt(), form[8].toInt()));

@@ -1,0 +1,23 @@
+#include "platform/donotdisturbwatcher.h"
+
+#include <QDebug>
+
+void DoNotDisturbWatcher::setInhibited(bool inhibited)
+{
+    update(m_inhibited, inhibited);
+}
+
+void DoNotDisturbWatcher::setBannersOff(bool off)
+{
+    update(m_bannersOff, off);
+}
+
+void DoNotDisturbWatcher::update(bool& state, bool value)
+{
+    const bool before = isBusy();
+    state = value;
+    if (isBusy() == before)
+        return;
+    qDebug() << (isBusy() ? "Ne pas déranger : photos retenues." : "Ne pas déranger terminé.");
+    emit changed();
+}
