@@ -1,4 +1,7 @@
 #include "core/filedownloader.h"
+#include "core/overlay.h"
+#include "core/pause.h"
+#include "core/recentphotos.h"
 #include "glimdeck.h"
 #include "net/endpoints.h"
 #include "net/systemproxy.h"
@@ -13,9 +16,25 @@ class TestTrayManager : public QObject
 {
     Q_OBJECT
 
-    enum Entry { SEND, LAUNCH, SPEECH, CLIENTS = 4 }; // places in the menu, which the first test checks
+    enum Entry { SEND, LAUNCH, SPEECH, CLIENTS = 4, RECENT = 6, PAUSE }; // places in the menu, which tests check
     static QMenu* menu(TrayManager& tray) { return tray.findChild<QSystemTrayIcon*>()->contextMenu(); }
     static QString clients(TrayManager& tray) { return menu(tray)->actions().at(CLIENTS)->text(); }
+    static QStringList texts(QMenu* menu) // the visible entries
+    {
+        QStringList shown;
+        for (QAction* action : menu->actions())
+            shown << (action->isVisible() ? QStringList{action->text()} : QStringList());
+        return shown;
+    }
+    static QString tip(TrayManager& tray) { return tray.findChild<QSystemTrayIcon*>()->toolTip(); }
+    static QImage iconImage(TrayManager& tray)
+    {
+        return tray.findChild<QSystemTrayIcon*>()->icon().pixmap(22).toImage();
+    }
+    // The time of day, set from the test; it runs on from there.
+    qint64 m_offsetMs = 0;
+    QDateTime now() const { return QDateTime::currentDateTime().addMSecs(m_offsetMs); }
+    void setNow(const QDateTime& time) { m_offsetMs = QDateTime::currentDateTime().msecsTo(time); }
 
 public:
     static void initMain() { qputenv("QT_SCALE_FACTOR", "2"); } // a doubled screen: the tray shows the @2x drawings
@@ -214,6 +233,109 @@ private slots:
             QCOMPARE(log.countStartingWith(u"Nombre de voix precis :"_s), toggles % 2);
             QCOMPARE(log.count(u"TTS Enabled: true"_s), toggles / 2 + 1);
         }
+    }
+
+    void pause_data()
+    {
+        QTest::addColumn<QString>("entry");
+        QTest::addColumn<QString>("until"); // chosen at 10:00
+        QTest::newRow("half an hour") << u"30 minutes"_s << u"10:30"_s;
+        QTest::newRow("an hour") << u"1 heure"_s << u"11:00"_s;
+        QTest::newRow("tomorrow morning") << u"Jusqu'à demain 8 h"_s << u"08:00"_s;
+    }
+
+    // Chosen in the menu, shown in the tooltip and the icon, kept across a restart, ended by itself or by "Reprendre".
+    void pause()
+    {
+        QFETCH(QString, entry);
+        QFETCH(QString, until);
+        const QString file = m_config.filePath(u"pause.json"_s);
+        QVERIFY(TestSupport::writeFile(file, "{\"until\":"));
+        setNow(QDateTime(QDate::currentDate(), QTime(10, 0)));
+        LogCapture log;
+        Pause pause(file, [this] { return now(); });
+        QCOMPARE(log.lines(QtWarningMsg), QStringList{u"Pause illisible, ignorée : \"%1\""_s.arg(file)});
+        RecentPhotos recent;
+        TrayManager tray(false, nullptr);
+        tray.addPhotoMenus(&recent, &pause);
+        tray.setConnected(true);
+        const QImage plain = iconImage(tray);
+        QCOMPARE(texts(menu(tray)).mid(RECENT), (QStringList{"Photos récentes", "Pause", "Quitter"}));
+        QMenu* pauseMenu = menu(tray)->actions().at(PAUSE)->menu();
+        const QStringList choices{"30 minutes", "1 heure", "Jusqu'à demain 8 h"};
+        QCOMPARE(texts(pauseMenu), choices);
+        pauseMenu->actions().at(int(choices.indexOf(entry)))->trigger();
+        QCOMPARE(tip(tray), u"GlimDeck — connecté, en pause jusqu'à "_s + until);
+        QVERIFY(iconImage(tray) != plain);
+        QCOMPARE(texts(pauseMenu), choices + QStringList{"Reprendre"});
+
+        setNow(pause.until().addMSecs(-300)); // a restart shortly before the end: paused still, then no more
+        Pause restarted(file, [this] { return now(); });
+        TrayManager second(false, nullptr);
+        second.addPhotoMenus(&recent, &restarted);
+        second.setConnected(false);
+        QCOMPARE(tip(second), u"GlimDeck — déconnecté, en pause jusqu'à "_s + until);
+        QTRY_COMPARE(tip(second), u"GlimDeck — déconnecté"_s);
+        QCOMPARE(TestSupport::readFile(file), QByteArray("{}"));
+
+        pauseMenu->actions().at(choices.size())->trigger(); // "Reprendre"
+        QCOMPARE(tip(tray), u"GlimDeck — connecté"_s);
+        QCOMPARE(iconImage(tray), plain);
+        QCOMPARE(texts(pauseMenu), choices);
+    }
+
+    // Newest first, the last ten, marked "•" until the list is opened; an entry chosen is asked for again.
+    void recentPhotos()
+    {
+        setNow(QDateTime(QDate::currentDate(), QTime(10, 0)));
+        RecentPhotos recent;
+        Pause pause(m_config.filePath(u"none.json"_s), [this] { return now(); });
+        TrayManager tray(false, nullptr);
+        tray.addPhotoMenus(&recent, &pause);
+        tray.setConnected(true);
+        const QImage plain = iconImage(tray);
+        for (int i = 1; i <= 11; ++i)
+            recent.add({QUrl(u"https://h/%1"_s.arg(i)), i == 11 ? QString(45, u'x') : u"m&%1"_s.arg(i),
+                        i % 2 ? u"r1"_s : QString(), now().addSecs(i * 60), 0});
+        QMenu* list = menu(tray)->actions().at(RECENT)->menu();
+        const QStringList newest{"• 10:11 — r1 — " + QString(40, u'x') + "…", "• 10:10 — m&&10", "• 10:09 — r1 — m&&9"};
+        QCOMPARE(texts(list).size(), RecentPhotos::MAX_PHOTOS);
+        QCOMPARE(texts(list).mid(0, 3), newest);
+        QCOMPARE(tip(tray), u"GlimDeck — connecté\n10 photos non vues"_s);
+        QVERIFY(iconImage(tray) != plain);
+        emit list->aboutToShow();
+        QCOMPARE(tip(tray), u"GlimDeck — connecté"_s);
+        QCOMPARE(iconImage(tray), plain);
+        QCOMPARE(texts(list).mid(0, 3), newest); // while it is open
+        recent.markExpired(recent.entries().at(1).photo.recentId);
+        emit list->aboutToHide();
+        QTRY_COMPARE(texts(list).mid(0, 2), (QStringList{newest[0].mid(2), "10:10 — m&&10 (expirée)"}));
+        QSignalSpy chosen(&tray, &TrayManager::recentPhotoChosen);
+        list->actions().at(1)->trigger();
+        QCOMPARE(chosen.value(0), QVariantList{recent.entries().at(1).photo.recentId});
+    }
+
+    // Chosen from the list, a photo is downloaded and shown again; one the server no longer has is marked.
+    void recentPhotoShownAgain()
+    {
+        m_server.setResponse(u"/again"_s, 200, TestSupport::png(QSize(32, 32), Qt::red));
+        LogCapture log;
+        GlimDeck glimDeck;
+        QMenu* list = menu(*glimDeck.findChild<TrayManager*>())->actions().at(RECENT)->menu();
+        QVERIFY(QMetaObject::invokeMethod(&glimDeck, "handleGlimDeck",
+                                          Q_ARG(QString, m_server.url(u"/again"_s).toString()),
+                                          Q_ARG(QString, u"Bonjour"_s)));
+        QTRY_COMPARE(texts(list).value(0).mid(5), u" — Bonjour"_s); // seen once shown
+        QTRY_VERIFY_WITH_TIMEOUT(TestSupport::windows<Overlay>().isEmpty(), 10000);
+        list->actions().at(0)->trigger();
+        QTRY_COMPARE(m_server.requestedPaths().count(u"/again"_s), 2);
+        QTRY_COMPARE(TestSupport::windows<Overlay>().size(), 1);
+        m_server.setResponse(u"/again"_s, 404, "<html>");
+        list->actions().at(0)->trigger();
+        QTRY_VERIFY(texts(list).value(0).endsWith(u"Bonjour (expirée)"_s));
+        QCOMPARE(log.count(u"Photo récente introuvable, marquée expirée : QUrl(\"%1\")"_s.arg(
+                     m_server.url(u"/again"_s).toString())),
+                 1);
     }
 
 private:

@@ -363,8 +363,10 @@ void TrayManager::updateStatus()
     const bool paused = m_pause && m_pause->isActive();
     const int unseen = m_recent ? m_recent->unseenCount() : 0;
     m_trayIcon->setIcon(statusIcon(paused, unseen > 0));
-    if (!m_connected && !paused && unseen == 0)
+    if (!m_connected && !paused && unseen == 0) {
+        m_trayIcon->setToolTip(QString());
         return;
+    }
     QString tip = m_connected.value_or(false) ? tr("GlimDeck — connecté") : tr("GlimDeck — déconnecté");
     if (paused)
         tip += tr(", en pause jusqu'à %1").arg(m_pause->until().toLocalTime().toString(QStringLiteral("HH:mm")));
