@@ -3,6 +3,7 @@
 # NetworkManager (connected) and logind, and stops all three after. The command finds the bus in
 # DBUS_SYSTEM_BUS_ADDRESS; nothing of the machine's own system bus is touched.
 set -euo pipefail
+source "$(dirname "$0")/bus-lib.sh"
 work="$(mktemp -d)"
 pids=()
 cleanup() {
@@ -24,14 +25,8 @@ cat >"$work/system.conf" <<CONF
   </policy>
 </busconfig>
 CONF
-dbus-daemon --config-file="$work/system.conf" --nofork --print-address=3 3>"$work/address" 2>"$work/daemon.log" &
-pids+=($!)
-for _ in $(seq 100); do
-    [ -s "$work/address" ] && break
-    sleep 0.1
-done
-DBUS_SYSTEM_BUS_ADDRESS="$(head -n1 "$work/address")"
-export DBUS_SYSTEM_BUS_ADDRESS
+start_bus "$work" --config-file="$work/system.conf"
+export DBUS_SYSTEM_BUS_ADDRESS="$bus_address"
 # The system's interpreter, where Debian's python3-dbusmock lives.
 for template in networkmanager logind; do
     /usr/bin/python3 -m dbusmock --system --template "$template" >/dev/null &
