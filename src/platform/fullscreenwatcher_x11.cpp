@@ -37,17 +37,21 @@ QList<quint32> windowProperty(xcb_connection_t* x11, xcb_window_t window, xcb_at
     return items;
 }
 
-// The window's place in physical pixels, empty when it is gone.
+// The window's place in physical pixels, empty when it is gone. Errors are taken here, so that a
+// window that has just closed does not reach the log as an X error.
 QRect placeOnRoot(xcb_connection_t* x11, xcb_window_t window, xcb_window_t root)
 {
-    xcb_get_geometry_reply_t* geometry = xcb_get_geometry_reply(x11, xcb_get_geometry(x11, window), nullptr);
+    xcb_generic_error_t* errors[2] = {nullptr, nullptr};
+    xcb_get_geometry_reply_t* geometry = xcb_get_geometry_reply(x11, xcb_get_geometry(x11, window), &errors[0]);
     xcb_translate_coordinates_reply_t* origin =
-        xcb_translate_coordinates_reply(x11, xcb_translate_coordinates(x11, window, root, 0, 0), nullptr);
+        xcb_translate_coordinates_reply(x11, xcb_translate_coordinates(x11, window, root, 0, 0), &errors[1]);
     QRect place;
     if (geometry && origin)
         place = QRect(origin->dst_x, origin->dst_y, geometry->width, geometry->height);
     std::free(geometry);
     std::free(origin);
+    std::free(errors[0]);
+    std::free(errors[1]);
     return place;
 }
 
@@ -62,10 +66,12 @@ bool setEventMask(xcb_connection_t* x11, xcb_window_t window, uint32_t mask)
 
 uint32_t eventMask(xcb_connection_t* x11, xcb_window_t window)
 {
+    xcb_generic_error_t* error = nullptr;
     xcb_get_window_attributes_reply_t* attributes =
-        xcb_get_window_attributes_reply(x11, xcb_get_window_attributes(x11, window), nullptr);
+        xcb_get_window_attributes_reply(x11, xcb_get_window_attributes(x11, window), &error);
     const uint32_t mask = attributes ? attributes->your_event_mask : 0;
     std::free(attributes);
+    std::free(error);
     return mask;
 }
 
