@@ -7,13 +7,15 @@
 
 #include <QDebug>
 
+#include <utility>
+
 PhotoHold::PhotoHold(Pause* pause, Clock now, QObject* parent)
     : QObject(parent)
     , m_pause(pause)
     , m_now(std::move(now))
     , m_watchers{new FullScreenWatcher(this), new DoNotDisturbWatcher(this), new ScreenLockWatcher(this)}
 {
-    for (BusyWatcher* watcher : qAsConst(m_watchers))
+    for (BusyWatcher* watcher : std::as_const(m_watchers))
         connect(watcher, &BusyWatcher::changed, this, &PhotoHold::onSourceChanged);
     connect(m_pause, &Pause::changed, this, &PhotoHold::onSourceChanged);
 }
@@ -22,7 +24,7 @@ PhotoHold::PhotoHold(Pause* pause, Clock now, QObject* parent)
 bool PhotoHold::isHolding()
 {
     bool holding = m_pause->isActive();
-    for (BusyWatcher* watcher : qAsConst(m_watchers))
+    for (BusyWatcher* watcher : std::as_const(m_watchers))
         holding = watcher->isBusy() || holding;
     return holding;
 }
@@ -45,7 +47,7 @@ void PhotoHold::onSourceChanged()
         return;
     const QDateTime oldest = m_now().addSecs(-MAX_RELEASED_AGE_S);
     QList<Photo> shown;
-    for (const Photo& photo : qAsConst(m_held)) {
+    for (const Photo& photo : std::as_const(m_held)) {
         if (photo.arrived >= oldest)
             shown.append(photo);
     }
