@@ -12,10 +12,10 @@ class TestPhotoHold : public QObject
 {
     Q_OBJECT
 
-    enum Busy { FullScreen, Inhibited, ScreenSaver, Banners };
+    enum Busy { FullScreen, Inhibited, ScreenSaver, GnomeScreenSaver, Banners };
 
     QProcess m_windowManager;
-    QProcess m_mocks[2];
+    QProcess m_mocks[3];
     QTemporaryDir m_home;
     TestHttpsServer m_server;
     QDateTime m_now = QDateTime::currentDateTime();
@@ -27,15 +27,17 @@ class TestPhotoHold : public QObject
         process.start(program, arguments);
         return process.waitForFinished(10000) && process.exitCode() == 0;
     }
-    static QDBusMessage call(const QString& service, const QString& path, const QString& interface,
-                             const QString& method, const QVariantList& arguments)
+    // A call on the session bus, true when it was answered.
+    static bool call(const QString& service, const QString& path, const QString& interface, const QString& method,
+                     const QVariantList& arguments)
     {
         QDBusMessage message = QDBusMessage::createMethodCall(service, path, interface, method);
         message.setArguments(arguments);
-        return QDBusConnection::sessionBus().call(message);
+        return QDBusConnection::sessionBus().call(message).type() == QDBusMessage::ReplyMessage;
     }
     static const inline QString NOTIFICATIONS = u"org.freedesktop.Notifications"_s;
-    static const inline QString NOTIFICATIONS_PATH = u"/org/freedesktop/Notifications"_s;
+    static const inline QString SAVER = u"org.freedesktop.ScreenSaver"_s, GNOME_SAVER = u"org.gnome.ScreenSaver"_s;
+    static QString path(const QString& service) { return u'/' + QString(service).replace(u'.', u'/'); }
 
     bool setBusy(Busy busy, bool on)
     {
@@ -44,15 +46,12 @@ class TestPhotoHold : public QObject
             return run(u"wmctrl"_s, {u"-i"_s, u"-r"_s, QString::number(m_window.winId()), u"-b"_s,
                                      (on ? u"add,fullscreen"_s : u"remove,fullscreen"_s)});
         case Inhibited:
-            return call(NOTIFICATIONS, NOTIFICATIONS_PATH, u"org.freedesktop.DBus.Properties"_s, u"Set"_s,
-                        {NOTIFICATIONS, u"Inhibited"_s, QVariant::fromValue(QDBusVariant(on))})
-                       .type()
-                   == QDBusMessage::ReplyMessage;
+            return call(NOTIFICATIONS, path(NOTIFICATIONS), u"org.freedesktop.DBus.Properties"_s, u"Set"_s,
+                        {NOTIFICATIONS, u"Inhibited"_s, QVariant::fromValue(QDBusVariant(on))});
         case ScreenSaver:
-            return call(u"org.gnome.ScreenSaver"_s, u"/org/gnome/ScreenSaver"_s, u"org.gnome.ScreenSaver"_s,
-                        u"SetActive"_s, {on})
-                       .type()
-                   == QDBusMessage::ReplyMessage;
+            return call(SAVER, path(SAVER), SAVER, u"SetActive"_s, {on});
+        case GnomeScreenSaver:
+            return call(GNOME_SAVER, path(GNOME_SAVER), GNOME_SAVER, u"SetActive"_s, {on});
         case Banners:
             return run(u"gsettings"_s, {u"set"_s, u"org.gnome.desktop.notifications"_s, u"show-banners"_s,
                                         (on ? u"false"_s : u"true"_s)});
@@ -74,16 +73,21 @@ private slots:
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_home.path()));
         qputenv("XDG_DATA_HOME", QFile::encodeName(m_home.path()));
         m_windowManager.start(u"openbox"_s, {});
-        int i = 0;
-        for (const char* mock : {"notification_daemon", "gnome_screensaver"})
-            m_mocks[i++].start(u"/usr/bin/python3"_s,
-                               {u"-m"_s, u"dbusmock"_s, u"--template"_s, QString::fromLatin1(mock)});
+        const QString mock = u"dbusmock"_s, python = u"/usr/bin/python3"_s;
+        m_mocks[0].start(python, {u"-m"_s, mock, u"--template"_s, u"notification_daemon"_s});
+        m_mocks[1].start(python, {u"-m"_s, mock, u"--template"_s, u"gnome_screensaver"_s});
+        m_mocks[2].start(python, {u"-m"_s, mock, SAVER, path(SAVER), SAVER}); // freedesktop's has no template
         QDBusConnectionInterface* bus = QDBusConnection::sessionBus().interface();
-        QTRY_VERIFY(bus->isServiceRegistered(u"org.gnome.ScreenSaver"_s) && bus->isServiceRegistered(NOTIFICATIONS));
-        QCOMPARE(call(NOTIFICATIONS, NOTIFICATIONS_PATH, u"org.freedesktop.DBus.Mock"_s, u"AddProperty"_s,
-                      {NOTIFICATIONS, u"Inhibited"_s, QVariant::fromValue(QDBusVariant(false))})
-                     .type(),
-                 QDBusMessage::ReplyMessage);
+        for (const QString& service : {NOTIFICATIONS, GNOME_SAVER, SAVER})
+            QTRY_VERIFY(bus->isServiceRegistered(service));
+        const QString mockInterface = u"org.freedesktop.DBus.Mock"_s;
+        QVERIFY(call(NOTIFICATIONS, path(NOTIFICATIONS), mockInterface, u"AddProperty"_s,
+                     {NOTIFICATIONS, u"Inhibited"_s, QVariant::fromValue(QDBusVariant(false))}));
+        QVERIFY(call(SAVER, path(SAVER), mockInterface, u"AddMethod"_s,
+                     {SAVER, u"GetActive"_s, u""_s, u"b"_s, u"ret = getattr(self, 'active', False)"_s}));
+        QVERIFY(call(SAVER, path(SAVER), mockInterface, u"AddMethod"_s,
+                     {SAVER, u"SetActive"_s, u"b"_s, u""_s,
+                      uR"(self.active = args[0]; self.EmitSignal("", "ActiveChanged", "b", args))"_s}));
         m_window.show(); // the active window, which goes full screen
         QTRY_VERIFY_WITH_TIMEOUT(!m_window.windowHandle()->frameMargins().isNull(), 10000); // managed
         for (int photo = 1; photo <= 5; ++photo)
@@ -104,6 +108,7 @@ private slots:
         QTest::newRow("full-screen window") << FullScreen << 4;
         QTest::newRow("notifications inhibited") << Inhibited << 2;
         QTest::newRow("screen saver") << ScreenSaver << 4;
+        QTest::newRow("GNOME screen saver") << GnomeScreenSaver << 4;
         QTest::newRow("GNOME banners off") << Banners << 4;
     }
 
