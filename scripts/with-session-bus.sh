@@ -4,16 +4,6 @@
 # nothing of the user's own session bus is touched.
 set -euo pipefail
 source "$(dirname "$0")/bus-lib.sh"
-work="$(mktemp -d)"
-pids=()
-cleanup() {
-    [ "${#pids[@]}" -gt 0 ] && kill "${pids[@]}" 2>/dev/null || true
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
-
 start_bus "$work" --session --address="unix:dir=$work"
 export DBUS_SESSION_BUS_ADDRESS="$bus_address"
 "$@"

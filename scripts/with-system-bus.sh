@@ -4,15 +4,6 @@
 # DBUS_SYSTEM_BUS_ADDRESS; nothing of the machine's own system bus is touched.
 set -euo pipefail
 source "$(dirname "$0")/bus-lib.sh"
-work="$(mktemp -d)"
-pids=()
-cleanup() {
-    [ "${#pids[@]}" -gt 0 ] && kill "${pids[@]}" 2>/dev/null || true
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
 
 cat >"$work/system.conf" <<CONF
 <!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
