@@ -12,6 +12,10 @@ const QString ROOM = u"famille"_s;
 const char PHONE_METADATA[] = "\xff\xe1\0\042Exif\0\0MM\0*\0\0\0\x08\0\x01\x01\x12\0\x03\0\0\0\x01\0\x06\0\0\0\0\0\0"
                               "\xff\xfe\0\x18GPS 48.8584 N 2.2945 E";
 
+// How the picture comes to the page: chosen in it, or shared from the gallery to the installed
+// page, caught by its service worker or reaching the server past it.
+enum class Share { No, ThroughWorker, PastWorker };
+
 // Headless Chromium driven over its DevTools protocol: one page, each command awaited in turn.
 class Browser
 {
@@ -117,6 +121,8 @@ private:
 
 } // namespace
 
+Q_DECLARE_METATYPE(Share)
+
 // The upload page in a real browser held as a phone, against a real glimdeck-server.
 class TestUploadPage : public QObject
 {
@@ -128,6 +134,7 @@ class TestUploadPage : public QObject
     QString m_origin;
     QStringList m_chromium;
     QWebSocket m_subscriber;
+    QNetworkAccessManager m_network;
 
 private slots:
     void initTestCase()
@@ -153,24 +160,25 @@ private slots:
     void sendsAPicture_data()
     {
         QTest::addColumn<bool>("script");
-        QTest::addColumn<bool>("shared");
+        QTest::addColumn<Share>("share");
         QTest::addColumn<QString>("picture");
         QTest::addColumn<QByteArray>("key");
         QTest::addColumn<QString>("answer");
         const QString sent = u"Image envoyée au groupe %1 (1 clients)."_s.arg(ROOM);
-        QTest::newRow("phone photo") << true << false << u"phone.jpg"_s << KEY << sent;
-        QTest::newRow("shared from the gallery") << true << true << u"phone.jpg"_s << KEY << sent;
-        QTest::newRow("without JavaScript") << false << false << u"phone.jpg"_s << KEY << sent;
-        QTest::newRow("wrong key") << true << false << u"phone.jpg"_s << QByteArray("faux")
-                                   << u"Clé d'envoi refusée."_s;
-        QTest::newRow("not a picture") << true << false << u"notes.txt"_s << KEY
+        const QString photo = u"phone.jpg"_s;
+        QTest::newRow("phone photo") << true << Share::No << photo << KEY << sent;
+        QTest::newRow("shared from the gallery") << true << Share::ThroughWorker << photo << KEY << sent;
+        QTest::newRow("share past the worker") << true << Share::PastWorker << photo << KEY << sent;
+        QTest::newRow("without JavaScript") << false << Share::No << photo << KEY << sent;
+        QTest::newRow("wrong key") << true << Share::No << photo << QByteArray("faux") << u"Clé d'envoi refusée."_s;
+        QTest::newRow("not a picture") << true << Share::No << u"notes.txt"_s << KEY
                                        << u"Ce fichier n'est pas une image lisible."_s;
     }
 
     void sendsAPicture()
     {
         QFETCH(bool, script);
-        QFETCH(bool, shared);
+        QFETCH(Share, share);
         QFETCH(QString, picture);
         QFETCH(QByteArray, key);
         QFETCH(QString, answer);
@@ -180,9 +188,9 @@ private slots:
         holdAsPhone(browser);
         browser.call(u"Emulation.setScriptExecutionDisabled"_s, {{u"value"_s, !script}});
         QVERIFY(browser.open(m_origin + u'/'));
-        if (shared)
-            QVERIFY(shareFromGallery(browser, picture));
-        else
+        if (share != Share::No)
+            QVERIFY(shareFromGallery(browser, picture, share == Share::PastWorker));
+        if (share != Share::ThroughWorker)
             browser.choose(u"#picture"_s, m_home.filePath(picture));
         if (script)
             QCOMPARE(browser.evaluate(u"preview.naturalWidth > 0"_s).toBool(), picture.endsWith(u".jpg"_s));
@@ -211,6 +219,47 @@ private slots:
         browser.tap(u"#send"_s);
         QVERIFY(browser.waitUntil(u"document.querySelector('#answer').textContent === \"%1\""_s.arg(answer)));
         QTRY_COMPARE(photos.size(), 2);
+    }
+
+    void everyAnswerIsSafe_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<int>("status");
+        QTest::newRow("page") << u"/"_s << 200;
+        QTest::newRow("script") << u"/upload.js"_s << 200;
+        QTest::newRow("count") << u"/users"_s << 200;
+        QTest::newRow("missing") << u"/nothing"_s << 404;
+        QTest::newRow("form by GET") << u"/upload"_s << 405;
+    }
+
+    void everyAnswerIsSafe()
+    {
+        QFETCH(QString, path);
+        QFETCH(int, status);
+        const std::unique_ptr<QNetworkReply> reply(m_network.get(QNetworkRequest(QUrl(m_origin + path))));
+        QTRY_VERIFY(reply->isFinished());
+        QCOMPARE(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), status);
+        const QByteArray policy = reply->rawHeader("Content-Security-Policy");
+        QVERIFY(policy.contains("script-src 'self';"));
+        QVERIFY(!policy.contains("unsafe"));
+        QVERIFY(policy.contains("frame-ancestors 'none'"));
+        QCOMPARE(reply->rawHeader("X-Content-Type-Options"), QByteArray("nosniff"));
+        QCOMPARE(reply->rawHeader("Referrer-Policy"), QByteArray("no-referrer"));
+    }
+
+    // An unchanged file costs a short answer; the browser revalidates at each visit.
+    void pageFilesAreRevalidated()
+    {
+        const QUrl page(m_origin + u"/upload.css"_s);
+        const std::unique_ptr<QNetworkReply> first(m_network.get(QNetworkRequest(page)));
+        QTRY_VERIFY(first->isFinished());
+        QCOMPARE(first->rawHeader("Cache-Control"), QByteArray("no-cache"));
+        QNetworkRequest again(page);
+        again.setRawHeader("If-None-Match", first->rawHeader("ETag"));
+        const std::unique_ptr<QNetworkReply> second(m_network.get(again));
+        QTRY_VERIFY(second->isFinished());
+        QCOMPARE(second->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 304);
+        QCOMPARE(second->readAll(), QByteArray());
     }
 
     void installsAsAnApp()
@@ -285,17 +334,21 @@ private:
         browser.call(u"Emulation.setTouchEmulationEnabled"_s, {{u"enabled"_s, true}, {u"maxTouchPoints"_s, 5}});
     }
 
-    // As the phone's share sheet does: a form posted to the installed page's share target.
-    bool shareFromGallery(Browser& browser, const QString& picture)
+    // As the phone's share sheet does: a form posted to the installed page's share target. Past
+    // the worker, the server sends the page back, and the page asks for the picture again.
+    bool shareFromGallery(Browser& browser, const QString& picture, bool pastWorker)
     {
         if (!browser.waitUntil(u"navigator.serviceWorker.controller !== null"_s))
             return false;
+        browser.call(u"Network.enable"_s);
+        browser.call(u"Network.setBypassServiceWorker"_s, {{u"bypass"_s, pastWorker}});
         browser.evaluate(uR"(document.body.insertAdjacentHTML("beforeend",
             '<form id="share" method="post" action="%1" enctype="multipart/form-data">'
             + '<input id="shared" type="file" name="picture"></form>'))"_s.arg(QLatin1String(ImageServer::SHARE_PATH)));
         browser.choose(u"#shared"_s, m_home.filePath(picture));
         browser.evaluate(u"document.getElementById('share').submit()"_s);
-        return browser.waitUntil(u"location.pathname === '/' && preview.naturalWidth > 0"_s);
+        return browser.waitUntil(pastWorker ? u"location.search === '' && answer.textContent.includes('pas arrivée')"_s
+                                            : u"location.search === '' && preview.naturalWidth > 0"_s);
     }
 
     // What reaches the subscriber's screens: upright, and without the camera's metadata.
