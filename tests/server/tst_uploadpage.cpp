@@ -193,7 +193,8 @@ private slots:
         if (share != Share::ThroughWorker)
             browser.choose(u"#picture"_s, m_home.filePath(picture));
         if (script)
-            QCOMPARE(browser.evaluate(u"preview.naturalWidth > 0"_s).toBool(), picture.endsWith(u".jpg"_s));
+            QVERIFY(
+                browser.waitUntil(picture.endsWith(u".jpg"_s) ? u"preview.naturalWidth > 0"_s : u"preview.hidden"_s));
         browser.type(u"#room"_s, ROOM);
         browser.type(u"#key"_s, QString::fromUtf8(key));
         if (script)
@@ -273,7 +274,11 @@ private slots:
         QCOMPARE(manifest[u"url"_s].toString(), m_origin + u"/manifest.webmanifest"_s);
         QCOMPARE(manifest[u"errors"_s].toArray(), QJsonArray());
         QCOMPARE(browser.call(u"Page.getInstallabilityErrors"_s)[u"installabilityErrors"_s].toArray(), QJsonArray());
-        // The inputs take the server's own bounds.
+        // One column a thumb can use, and inputs that take the server's own bounds.
+        QCOMPARE(browser.evaluate(u"document.documentElement.scrollWidth"_s).toInt(), 390);
+        const QString targets = u"[...document.querySelectorAll('input:not([type=checkbox]), button, .check label')]"_s;
+        QCOMPARE(browser.evaluate(targets + u".filter(e => e.getBoundingClientRect().height < 44).length"_s).toInt(),
+                 0);
         QCOMPARE(browser.evaluate(u"room.maxLength"_s).toInt(), RoomHub::MAX_ROOM_LENGTH);
         QCOMPARE(browser.evaluate(u"message.maxLength"_s).toInt(), ImageServer::MAX_MESSAGE_LENGTH);
         browser.choose(u"#picture"_s, m_home.filePath(u"phone.jpg"_s));
@@ -375,10 +380,14 @@ private:
         const QString folder = qEnvironmentVariable("GLIMDECK_SCREENSHOTS");
         if (folder.isEmpty())
             return;
-        const QJsonObject page{{u"x"_s, 0}, {u"y"_s, 0}, {u"width"_s, 390}, {u"scale"_s, 1},
+        const QJsonObject page{{u"x"_s, 0},
+                               {u"y"_s, 0},
+                               {u"width"_s, 390},
+                               {u"scale"_s, 1},
                                {u"height"_s, browser.evaluate(u"document.documentElement.scrollHeight"_s)}};
-        const QJsonObject shot = browser.call(u"Page.captureScreenshot"_s,
-                                              {{u"format"_s, u"png"_s}, {u"clip"_s, page}, {u"captureBeyondViewport"_s, true}});
+        const QJsonObject shot =
+            browser.call(u"Page.captureScreenshot"_s,
+                         {{u"format"_s, u"png"_s}, {u"clip"_s, page}, {u"captureBeyondViewport"_s, true}});
         QVERIFY(writeFile(folder + u'/' + name, QByteArray::fromBase64(shot[u"data"_s].toString().toLatin1())));
     }
 };
