@@ -34,7 +34,8 @@ UploadPage::UploadPage(const QHash<QByteArray, QByteArray>& values)
             continue;
         }
         QByteArray bytes = resource.readAll();
-        for (auto value = values.constBegin(); value != values.constEnd(); ++value)
+        const bool text = !QByteArrayView(source.contentType).startsWith("image/");
+        for (auto value = values.constBegin(); text && value != values.constEnd(); ++value)
             bytes.replace('@' + value.key() + '@', value.value());
         const QByteArray etag =
             '"' + QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex().left(20) + '"';

@@ -15,7 +15,7 @@ public:
         QByteArray etag; // quoted, as sent
     };
 
-    // Each "@NAME@" in the files becomes the value of NAME: the page takes the server's own
+    // Each "@NAME@" in the text files becomes the value of NAME: the page takes the server's own
     // bounds and paths.
     explicit UploadPage(const QHash<QByteArray, QByteArray>& values);
 
