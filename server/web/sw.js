@@ -24,7 +24,7 @@ async function pageFile(request) {
     try {
         const response = await fetch(request);
         if (response.ok)
-            await cache.put(request, response.clone());
+            await cache.put(new URL(request.url).pathname, response.clone()); // one entry per file
         return response;
     } catch (error) {
         const kept = await cache.match(request, { ignoreSearch: true });
