@@ -147,7 +147,7 @@ void HttpConnection::respond(int status, const QByteArray& contentType, const QB
     const QByteArray length =
         status == 304 ? QByteArray() : "Content-Length: " + QByteArray::number(body.size()) + "\r\n";
     const QByteArray head = "HTTP/1.1 " + QByteArray::number(status) + ' ' + HttpStatus::reasonPhrase(status)
-                            + "\r\nContent-Type: " + contentType + "\r\n" + length + SafeHeaders::LINES + headers
+                            + "\r\nContent-Type: " + contentType + "\r\n" + SafeHeaders::LINES + headers + length
                             + "Connection: close\r\n\r\n";
     m_socket->write(m_request.method == "HEAD" ? head : head + body);
     if (m_drainRemaining <= 0)
