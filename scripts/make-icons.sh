@@ -5,6 +5,7 @@
 #   icon-red.png  22 x 22, the same disc in red (disconnected)
 #   icon@2x.png, icon-red@2x.png  44 x 44, drawn at that size for screens scaled by 2
 #   logo.ico      one 256 x 256 image
+#   ../../server/web/icon-192.png, icon-512.png  the upload page's app icons, from data/glimdeck.png
 set -euo pipefail
 cd "$(dirname "$0")/../data/icons"
 
@@ -32,3 +33,9 @@ disc 44 '#e53935' '#8e1c1a' icon-red@2x.png
 disc 256 '#2ecc40' '#1b7a26' logo-256.png
 convert logo-256.png -define icon:auto-resize=256 logo.ico
 rm -f logo-256.png
+
+# The upload page's app icons (192 and 512 px), from the application picture.
+cd ../../server/web
+for size in 192 512; do
+    convert ../../data/glimdeck.png -filter Lanczos -resize "${size}x${size}" "${STRIP[@]}" "PNG32:icon-$size.png"
+done

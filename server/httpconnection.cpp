@@ -1,6 +1,7 @@
 #include "httpconnection.h"
 
 #include "httpstatus.h"
+#include "safeheaders.h"
 
 #include <QTcpSocket>
 
@@ -133,7 +134,8 @@ void HttpConnection::readBody()
     emit bodyReceived(this);
 }
 
-void HttpConnection::respond(int status, const QByteArray& contentType, const QByteArray& body)
+void HttpConnection::respond(int status, const QByteArray& contentType, const QByteArray& body,
+                             const QByteArray& headers)
 {
     if (m_answered || !m_socket)
         return;
@@ -141,9 +143,12 @@ void HttpConnection::respond(int status, const QByteArray& contentType, const QB
     m_readingBody = false;
     m_request.body.clear();
     m_request.body.squeeze();
+    // A 304 has no body, and its length would be the unsent full answer's.
+    const QByteArray length =
+        status == 304 ? QByteArray() : "Content-Length: " + QByteArray::number(body.size()) + "\r\n";
     const QByteArray head = "HTTP/1.1 " + QByteArray::number(status) + ' ' + HttpStatus::reasonPhrase(status)
-                            + "\r\nContent-Type: " + contentType + "\r\nContent-Length: "
-                            + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n";
+                            + "\r\nContent-Type: " + contentType + "\r\n" + SafeHeaders::LINES + headers + length
+                            + "Connection: close\r\n\r\n";
     m_socket->write(m_request.method == "HEAD" ? head : head + body);
     if (m_drainRemaining <= 0)
         m_socket->disconnectFromHost();

@@ -35,8 +35,10 @@ public:
     QTcpSocket* socket() const { return m_socket; }
     QHostAddress peerAddress() const;
     qint64 ageMs() const { return m_age.elapsed(); }
-    // A HEAD request gets the same head without the body.
-    void respond(int status, const QByteArray& contentType, const QByteArray& body);
+    // A HEAD request gets the same head without the body. Every answer carries the safe headers;
+    // headers adds lines of its own, each ending in CRLF.
+    void respond(int status, const QByteArray& contentType, const QByteArray& body,
+                 const QByteArray& headers = QByteArray());
     void readBody();
     // Hands the socket over; this object deletes itself.
     QTcpSocket* takeSocket();

@@ -6,6 +6,8 @@ QByteArray HttpStatus::reasonPhrase(int status)
 {
     static const QHash<int, QByteArray> phrases{{101, "Switching Protocols"},
                                                 {200, "OK"},
+                                                {303, "See Other"},
+                                                {304, "Not Modified"},
                                                 {400, "Bad Request"},
                                                 {403, "Forbidden"},
                                                 {404, "Not Found"},

@@ -18,7 +18,18 @@ const QByteArray TEXT = "text/plain; charset=utf-8";
 
 void respondPage(HttpConnection* connection, int status, const QString& text)
 {
-    connection->respond(status, HTML, UploadPage::result(QStringLiteral("Erreur"), text));
+    connection->respond(status, HTML, UploadPage::result(QStringLiteral("Erreur"), text, true));
+}
+
+// Revalidated at every visit, so a new server's page is seen at once and an unchanged one costs
+// a short 304.
+void respondFile(HttpConnection* connection, const UploadPage::File& file)
+{
+    const QByteArray headers = "ETag: " + file.etag + "\r\nCache-Control: no-cache\r\n";
+    if (connection->request().header("if-none-match") == file.etag)
+        connection->respond(304, file.contentType, QByteArray(), headers);
+    else
+        connection->respond(200, file.contentType, file.bytes, headers);
 }
 
 } // namespace
@@ -30,6 +41,12 @@ ImageServer::ImageServer(const ServerOptions& options, QObject* parent)
     , m_hub(options.pingIntervalMs)
     , m_store(options.storage, options.maxAgeHours, options.quotaBytes)
     , m_limits(options.maxConnectionsPerAddress, options.uploadsPerMinute)
+    , m_page({{"MAX_ROOM_LENGTH", QByteArray::number(RoomHub::MAX_ROOM_LENGTH)},
+              {"MAX_MESSAGE_LENGTH", QByteArray::number(MAX_MESSAGE_LENGTH)},
+              {"MAX_WIDTH", QByteArray::number(PictureStore::MAX_WIDTH)},
+              {"MAX_HEIGHT", QByteArray::number(PictureStore::MAX_HEIGHT)},
+              {"JPEG_QUALITY", QByteArray::number(PictureStore::JPEG_QUALITY)},
+              {"SHARE_PATH", SHARE_PATH}})
 {
     m_options.tls = ServerOptions::secureConfiguration(options.tls);
     // One picture is decoded at a time, beside the event loop, so decoding bounds its memory.
@@ -139,7 +156,7 @@ void ImageServer::onHeadReceived(HttpConnection* connection)
     const HttpRequest& request = connection->request();
     if (request.isWebSocketUpgrade()) {
         upgrade(connection);
-    } else if (request.path == QLatin1String("/upload")) {
+    } else if (request.path == QLatin1String("/upload") || request.path == QLatin1String(SHARE_PATH)) {
         if (request.method == "POST")
             startUpload(connection, client);
         else
@@ -156,8 +173,8 @@ void ImageServer::routeRequest(HttpConnection* connection)
     QByteArray contentType;
     if (request.method != "GET" && request.method != "HEAD")
         connection->respond(405, TEXT, "Méthode non prise en charge.\n");
-    else if (request.path == QLatin1String("/"))
-        connection->respond(200, HTML, UploadPage::form());
+    else if (const UploadPage::File* file = m_page.file(request.path))
+        respondFile(connection, *file);
     else if (request.path == QLatin1String("/users"))
         connection->respond(200, TEXT, QByteArray::number(m_hub.clientCount()));
     else if (m_store.read(request.path, bytes, contentType))
@@ -288,6 +305,11 @@ bool ImageServer::readUploadForm(HttpConnection* connection, UploadFields& field
 void ImageServer::onBodyReceived(HttpConnection* connection)
 {
     const qint64 reserved = m_reservedBodies.take(connection);
+    if (connection->request().path == QLatin1String(SHARE_PATH)) {
+        m_bodyBytes -= reserved;
+        answerShare(connection);
+        return;
+    }
     UploadFields fields;
     if (!readUploadForm(connection, fields)) {
         m_bodyBytes -= reserved;
@@ -305,6 +327,14 @@ void ImageServer::onBodyReceived(HttpConnection* connection)
             },
             Qt::QueuedConnection);
     });
+}
+
+// The page's service worker takes a picture shared from the gallery before it leaves the phone.
+// One that reaches the server came without it: the page opens and asks for the picture again.
+void ImageServer::answerShare(HttpConnection* connection)
+{
+    qInfo().noquote() << "Partage reçu sans le service de la page ; page d'envoi rouverte";
+    connection->respond(303, TEXT, "Choisissez l'image à nouveau.\n", "Location: /?partage\r\n");
 }
 
 void ImageServer::finishUpload(QPointer<HttpConnection> connection, const UploadFields& fields,
@@ -327,5 +357,6 @@ void ImageServer::finishUpload(QPointer<HttpConnection> connection, const Upload
     connection->respond(
         200, HTML,
         UploadPage::result(QStringLiteral("Image envoyée"),
-                           QStringLiteral("Image envoyée au groupe %1 (%2 clients).").arg(fields.room).arg(sent)));
+                           QStringLiteral("Image envoyée au groupe %1 (%2 clients).").arg(fields.room).arg(sent),
+                           false));
 }

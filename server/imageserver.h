@@ -5,6 +5,7 @@
 #include "picturestore.h"
 #include "roomhub.h"
 #include "serveroptions.h"
+#include "uploadpage.h"
 
 #include <QHash>
 #include <QList>
@@ -30,6 +31,8 @@ public:
     // Upload bodies held at once, as a multiple of the largest upload.
     static constexpr int UPLOADS_IN_FLIGHT = 3;
     static constexpr int MAX_MESSAGE_LENGTH = 500;
+    // Where the installed page's share target posts a picture shared from the phone's gallery.
+    static constexpr char SHARE_PATH[] = "/share";
 
     explicit ImageServer(const ServerOptions& options, QObject* parent = nullptr);
 
@@ -55,6 +58,7 @@ private:
     void startUpload(HttpConnection* connection, const QHostAddress& client);
     bool reserveBody(HttpConnection* connection);
     bool readUploadForm(HttpConnection* connection, UploadFields& fields);
+    void answerShare(HttpConnection* connection);
     void finishUpload(QPointer<HttpConnection> connection, const UploadFields& fields,
                       const PictureStore::Encoded& picture);
     QHostAddress clientAddress(const HttpConnection* connection) const;
@@ -66,6 +70,7 @@ private:
     RoomHub m_hub;
     PictureStore m_store;
     PeerLimits m_limits;
+    UploadPage m_page;
     QThreadPool m_encoder;
     QList<QPointer<HttpConnection>> m_waiting;
     QList<QPointer<QTcpSocket>> m_upgrading;

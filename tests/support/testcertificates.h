@@ -10,6 +10,8 @@ public:
     static TestCertificates& instance();
 
     QByteArray authorityPem() const;
+    // The folder's "server.pem" and "server.key", for a server run as a program of its own.
+    QString filePath(const QString& name) const { return m_dir.filePath(name); }
     // Server side TLS configuration presenting the localhost certificate.
     QSslConfiguration serverConfiguration() const { return configurationFrom(m_dir.path()); }
     // A configuration whose certificate no client here trusts: a second, unrelated authority.
