@@ -1,7 +1,9 @@
 #pragma once
 
+#include "bodybudget.h"
 #include "connectionlistener.h"
 #include "peerlimits.h"
+#include "picturecache.h"
 #include "picturestore.h"
 #include "roomhub.h"
 #include "serveroptions.h"
@@ -46,14 +48,17 @@ private:
     };
     void onConnectionAccepted(qintptr descriptor);
     void onHeadReceived(HttpConnection* connection);
+    void onBodyStartReceived(HttpConnection* connection, const QByteArray& start);
     void onBodyReceived(HttpConnection* connection);
     void onWebSocketConnected();
     void admitWaiting(HttpConnection* connection);
     bool evictOldest(const QList<QPointer<HttpConnection>>& waiting);
     void routeRequest(HttpConnection* connection);
+    void respondPicture(HttpConnection* connection);
     void upgrade(HttpConnection* connection);
     void startUpload(HttpConnection* connection, const QHostAddress& client);
-    bool reserveBody(HttpConnection* connection);
+    void refuseKey(HttpConnection* connection, const QHostAddress& client);
+    void readUploadBody(HttpConnection* connection, const QHostAddress& client);
     bool readUploadForm(HttpConnection* connection, UploadFields& fields);
     void finishUpload(QPointer<HttpConnection> connection, const UploadFields& fields,
                       const PictureStore::Encoded& picture);
@@ -69,7 +74,7 @@ private:
     QThreadPool m_encoder;
     QList<QPointer<HttpConnection>> m_waiting;
     QList<QPointer<QTcpSocket>> m_upgrading;
-    QHash<HttpConnection*, qint64> m_reservedBodies;
-    qint64 m_bodyBytes = 0;
+    BodyBudget m_bodies;
+    PictureCache m_pictures;
     int m_connections = 0;
 };

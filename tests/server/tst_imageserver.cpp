@@ -15,7 +15,8 @@ class TestImageServer : public QObject
     std::unique_ptr<ImageServer> m_server;
     QString m_url;
     QNetworkAccessManager m_network;
-    const Fields m_form{{"room", "r1"}, {"message", "m"}, {"picture", png({8, 8}, Qt::darkCyan)}, {"key", "s3cret"}};
+    // The key comes first: the server checks it before it takes the rest.
+    const Fields m_form{{"key", "s3cret"}, {"room", "r1"}, {"message", "m"}, {"picture", png({8, 8}, Qt::darkCyan)}};
 
 private slots:
     void init()
@@ -75,7 +76,7 @@ private slots:
         // As a phone writes it: EXIF orientation "turn a quarter" (6), a position in a comment; then junk.
         const char phone[] = "\xff\xe1\0\042Exif\0\0MM\0*\0\0\0\x08\0\x01\x01\x12\0\x03\0\0\0\x01\0\x06\0\0\0\0\0\0"
                              "\xff\xfe\0\x18GPS 48.8584 N 2.2945 E";
-        const QByteArray p = m_form[2].second, r = "r1", m = "Bonjour à tous", k = "s3cret",
+        const QByteArray p = m_form[3].second, r = "r1", m = "Bonjour à tous", k = "s3cret",
                          photo = QByteArray(jpeg.data()).insert(2, phone, sizeof phone - 1) + "junk";
         row("no key", {"403", r, m, p});
         row("wrong key", {"403", r, m, p, "s3cres"});
@@ -98,7 +99,7 @@ private slots:
         auto client = connectClient({u"r1"_s});
         QSignalSpy received(client.get(), &QWebSocket::textMessageReceived);
         const auto reply =
-            upload({{"room", form[1]}, {"message", form[2]}, {"picture", form[3]}, {"key", form.value(4)}},
+            upload({{"key", form.value(4)}, {"room", form[1]}, {"message", form[2]}, {"picture", form[3]}},
                    {{"X-Upload-Key", form.value(5)}});
         QVERIFY2(reply.status == form[0].toInt() && !reply.body.isEmpty(), reply.body.constData());
         QCOMPARE(QDir(m_storage->path()).entryList(QDir::Files).size(), reply.status == 200 ? 1 : 0);
@@ -161,8 +162,9 @@ private slots:
     {
         const QByteArray ok = "HTTP/1.1 200 OK\r\n", missing = "HTTP/1.1 404 ", gone = "\r\n\r\nIntrouvable.\n";
         for (const auto& [request, start, ending] : std::initializer_list<std::array<QByteArray, 3>>{
-                 {"HEAD /users HTTP/1.1\r\n\r\n", ok, "Content-Length: 1\r\nConnection: close\r\n\r\n"},
-                 {"GET /users HTTP/1.1\nHost: localhost\n\n", ok, "Connection: close\r\n\r\n0"},
+                 {"HEAD /users HTTP/1.1\r\n\r\n", ok, "Content-Length: 1\r\nConnection: keep-alive\r\n\r\n"},
+                 {"GET /users HTTP/1.1\nHost: localhost\n\n", ok, "Connection: keep-alive\r\n\r\n0"},
+                 {"GET /users HTTP/1.0\r\n\r\n", ok, "Connection: close\r\n\r\n0"},
                  {"POST /upload HTTP/1.1\r\nContent-Length: 10\r\n\r\n123456789", {}, {}},
                  {"GET /images/%2e%2e/%2e%2e/etc/passwd HTTP/1.1\r\n\r\n", missing, gone},
                  {"GET /images/00000000000000000000000000000000.png HTTP/1.1\r\n\r\n", missing, gone},
