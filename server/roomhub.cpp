@@ -128,8 +128,8 @@ void RoomHub::onDisconnected(QWebSocket* client)
 
 void RoomHub::drop(QWebSocket* client, const char* reason)
 {
-    warn(QLatin1String(reason),
-         QStringLiteral("Client WebSocket %1 déconnecté : %2").arg(peerOf(client), QLatin1String(reason)));
+    warn(QString::fromUtf8(reason),
+         QStringLiteral("Client WebSocket %1 déconnecté : %2").arg(peerOf(client), QString::fromUtf8(reason)));
     client->abort();
     onDisconnected(client);
 }

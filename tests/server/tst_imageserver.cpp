@@ -149,13 +149,81 @@ private slots:
         QTRY_COMPARE(get(u"/users"_s).body, QByteArray("1"));
 
         m_options.plain = true; // behind a proxy on this machine, uploads count for the address it adds last
-        m_options.uploadsPerMinute = 1;
+        m_options.bodyTimeoutMs = 1500;
+        m_options.maxConnections = 64;
         startServer();
+        const QByteArray announce = "POST /upload HTTP/1.1\r\nX-Upload-Key: s3cret\r\nContent-Length: 65536\r\n";
+        QTcpSocket trickle, again, other; // an address holds one largest body at a time, others have theirs
+        for (auto [socket, address] : std::initializer_list<std::pair<QTcpSocket*, QByteArray>>{
+                 {&trickle, "203.0.113.7"}, {&again, "203.0.113.7"}, {&other, "203.0.113.8"}}) {
+            socket->connectToHost(QHostAddress::LocalHost, m_server->port());
+            socket->write(announce + "X-Real-IP: " + address + "\r\n\r\n");
+        }
+        QTRY_VERIFY(again.bytesAvailable() > 0);
+        QVERIFY(again.readAll().startsWith("HTTP/1.1 503 "));
+        QElapsedTimer steady; // a byte every 200 ms never looks idle, yet the whole body has a deadline
+        steady.start();
+        while (trickle.state() == QAbstractSocket::ConnectedState && steady.elapsed() < 10000) {
+            trickle.write("-");
+            QTest::qWait(200);
+        }
+        QVERIFY2(steady.elapsed() < 3000, QByteArray::number(steady.elapsed()).constData());
+        QCOMPARE(other.bytesAvailable(), 0);
+
+        m_options.uploadsPerMinute = 1;
+        m_options.trustedProxy = QHostAddress(u"127.0.0.2"_s); // another peer's headers are not believed
+        startServer();
+        QCOMPARE(upload(m_form, {{"X-Real-IP", "203.0.113.4"}}).status, 200);
+        QCOMPARE(upload(m_form, {{"X-Real-IP", "203.0.113.5"}}).status, 429);
+
+        m_options.trustedProxy = QHostAddress(QHostAddress::LocalHost);
+        startServer();
+        // An IPv6 client counts as its /64; a wrong key is charged as a right one; the key comes first.
+        QCOMPARE(upload(m_form, {{"X-Real-IP", "2001:db8::1"}}).status, 200);
+        QCOMPARE(upload(m_form, {{"X-Real-IP", "2001:db8::2"}}).status, 429);
+        QCOMPARE(upload(m_form, {{"X-Real-IP", "2001:db8:0:1::1"}}).status, 200);
+        QCOMPARE(upload(m_form, {{"X-Real-IP", "203.0.113.6"}, {"X-Upload-Key", "s3cres"}}).status, 403);
+        QCOMPARE(upload(m_form, {{"X-Real-IP", "203.0.113.6"}}).status, 429);
+        QCOMPARE(upload(m_form.mid(1) + m_form.mid(0, 1), {{"X-Real-IP", "203.0.113.3"}}).status, 403);
         QCOMPARE(upload(m_form, {{"X-Real-IP", "203.0.113.1"}}).status, 200);
         QCOMPARE(upload(m_form, {{"X-Forwarded-For", "203.0.113.1, 203.0.113.2"}}).status, 200);
         for (int i = 0; i < 3; ++i)
             QCOMPARE(upload(m_form, {{"X-Real-IP", "203.0.113.1"}}).status, 429);
         QCOMPARE(log.countStartingWith(u"Limite atteinte pour 203.0.113.1"_s), 1);
+    }
+
+    void webSocketsThatTakeWithoutGiving_data()
+    {
+        QTest::addColumn<QByteArray>("frames"); // sent again and again, nothing read
+        QTest::addColumn<int>("everyMs");
+        QTest::addColumn<QString>("reason");
+        const QByteArray ping = QByteArray::fromHex("8982000000007031"), pong = QByteArray::fromHex("8a82000000007031");
+        QTest::newRow("ping flood") << ping.repeated(64) << 0 << u"trop de messages"_s;
+        QTest::newRow("pongs nobody asked for") << pong << 50 << u"pas de réponse au ping"_s;
+    }
+
+    void webSocketsThatTakeWithoutGiving()
+    {
+        QFETCH(QByteArray, frames);
+        QFETCH(int, everyMs);
+        QFETCH(QString, reason);
+        m_options.pingIntervalMs = 300;
+        startServer();
+        LogCapture log;
+        QSslSocket socket;
+        socket.setReadBufferSize(1); // what the server sends back waits on its side
+        socket.connectToHostEncrypted(u"localhost"_s, m_server->port());
+        socket.write("GET / HTTP/1.1\r\nHost: localhost\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                     "Sec-WebSocket-Version: 13\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n\r\n");
+        QTRY_COMPARE(get(u"/users"_s).body, QByteArray("1"));
+        QElapsedTimer sending;
+        sending.start();
+        while (socket.state() == QAbstractSocket::ConnectedState && sending.elapsed() < 10000) {
+            socket.write(frames);
+            QTest::qWait(everyMs);
+        }
+        QCOMPARE(socket.state(), QAbstractSocket::UnconnectedState);
+        QCOMPARE(log.lines().filter(u"déconnecté : "_s + reason).size(), 1);
     }
 
     void rawRequests()
@@ -169,7 +237,13 @@ private slots:
                  {"GET /images/%2e%2e/%2e%2e/etc/passwd HTTP/1.1\r\n\r\n", missing, gone},
                  {"GET /images/00000000000000000000000000000000.png HTTP/1.1\r\n\r\n", missing, gone},
                  {"GET /nothing HTTP/1.1\r\n\r\n", missing, gone},
-                 {"GET /upload HTTP/1.1\r\n\r\n", "HTTP/1.1 405 ", "POST.\n"}}) {
+                 {"GET /upload HTTP/1.1\r\n\r\n", "HTTP/1.1 405 ", "POST.\n"},
+                 // Kept for the next request, answered one after the other.
+                 {"GET /users HTTP/1.1\r\n\r\nGET /nothing HTTP/1.1\r\nConnection: close\r\n\r\n", ok, gone},
+                 // The WebSocket server reads CRLF heads only: a bare LF one would hang there.
+                 {"GET / HTTP/1.1\nUpgrade: websocket\nConnection: Upgrade\nSec-WebSocket-Version: 13\n"
+                  "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\n\n",
+                  "HTTP/1.1 400 ", "CRLF attendues.\n"}}) {
             QSslSocket socket;
             socket.connectToHostEncrypted(u"localhost"_s, m_server->port());
             socket.write(request);
