@@ -2,6 +2,10 @@
 #include "picturestore.h"
 #include "testsupport.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 using namespace Qt::StringLiterals;
 using namespace TestSupport;
 
@@ -196,34 +200,49 @@ private slots:
     {
         QTest::addColumn<QByteArray>("frames"); // sent again and again, nothing read
         QTest::addColumn<int>("everyMs");
+        QTest::addColumn<int>("pingMs");
         QTest::addColumn<QString>("reason");
         const QByteArray ping = QByteArray::fromHex("8982000000007031"), pong = QByteArray::fromHex("8a82000000007031");
-        QTest::newRow("ping flood") << ping.repeated(64) << 0 << u"trop de messages"_s;
-        QTest::newRow("pongs nobody asked for") << pong << 50 << u"pas de réponse au ping"_s;
+        const QByteArray longPing = QByteArray("\x89\xfd", 2) + QByteArray(4, '\0') + QByteArray(125, 'p');
+        QTest::newRow("ping flood") << ping.repeated(64) << 0 << 30000 << u"trop de messages"_s;
+        QTest::newRow("pongs left unread") << longPing.repeated(512) << 50 << 30000 << u"trop de données en attente"_s;
+        QTest::newRow("pongs nobody asked for") << pong << 50 << 300 << u"pas de réponse au ping"_s;
     }
 
     void webSocketsThatTakeWithoutGiving()
     {
         QFETCH(QByteArray, frames);
         QFETCH(int, everyMs);
+        QFETCH(int, pingMs);
         QFETCH(QString, reason);
-        m_options.pingIntervalMs = 300;
+        m_options.pingIntervalMs = pingMs;
         startServer();
         LogCapture log;
+        // What the server sends back waits on its side: a small kernel buffer, and nothing read.
+        const int descriptor = ::socket(AF_INET, SOCK_STREAM, 0);
+        const int smallBuffer = 4096;
+        ::setsockopt(descriptor, SOL_SOCKET, SO_RCVBUF, &smallBuffer, sizeof smallBuffer);
+        sockaddr_in server{};
+        server.sin_family = AF_INET;
+        server.sin_port = htons(m_server->port());
+        server.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        QCOMPARE(::connect(descriptor, reinterpret_cast<sockaddr*>(&server), sizeof server), 0);
         QSslSocket socket;
-        socket.setReadBufferSize(1); // what the server sends back waits on its side
-        socket.connectToHostEncrypted(u"localhost"_s, m_server->port());
+        socket.setReadBufferSize(1);
+        QVERIFY(socket.setSocketDescriptor(descriptor));
+        socket.setPeerVerifyName(u"localhost"_s);
+        socket.startClientEncryption();
         socket.write("GET / HTTP/1.1\r\nHost: localhost\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
                      "Sec-WebSocket-Version: 13\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n\r\n");
         QTRY_COMPARE(get(u"/users"_s).body, QByteArray("1"));
         QElapsedTimer sending;
         sending.start();
-        while (socket.state() == QAbstractSocket::ConnectedState && sending.elapsed() < 10000) {
+        while (log.lines().filter(u"déconnecté : "_s).isEmpty() && sending.elapsed() < 10000) {
             socket.write(frames);
             QTest::qWait(everyMs);
         }
-        QCOMPARE(socket.state(), QAbstractSocket::UnconnectedState);
         QCOMPARE(log.lines().filter(u"déconnecté : "_s + reason).size(), 1);
+        QCOMPARE(get(u"/users"_s).body, QByteArray("0"));
     }
 
     void rawRequests()
