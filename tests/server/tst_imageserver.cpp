@@ -218,20 +218,8 @@ private slots:
         m_options.pingIntervalMs = pingMs;
         startServer();
         LogCapture log;
-        // What the server sends back waits on its side: a small kernel buffer, and nothing read.
-        const int descriptor = ::socket(AF_INET, SOCK_STREAM, 0);
-        const int smallBuffer = 4096;
-        ::setsockopt(descriptor, SOL_SOCKET, SO_RCVBUF, &smallBuffer, sizeof smallBuffer);
-        sockaddr_in server{};
-        server.sin_family = AF_INET;
-        server.sin_port = htons(m_server->port());
-        server.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        QCOMPARE(::connect(descriptor, reinterpret_cast<sockaddr*>(&server), sizeof server), 0);
-        QSslSocket socket;
-        socket.setReadBufferSize(1);
-        QVERIFY(socket.setSocketDescriptor(descriptor));
-        socket.setPeerVerifyName(u"localhost"_s);
-        socket.startClientEncryption();
+        QSslSocket socket; // what the server sends back waits on its side
+        QVERIFY(connectThroughSmallBuffer(socket, 1));
         socket.write("GET / HTTP/1.1\r\nHost: localhost\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
                      "Sec-WebSocket-Version: 13\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n\r\n");
         QTRY_COMPARE(get(u"/users"_s).body, QByteArray("1"));
@@ -243,6 +231,42 @@ private slots:
         }
         QCOMPARE(log.lines().filter(u"déconnecté : "_s + reason).size(), 1);
         QCOMPARE(get(u"/users"_s).body, QByteArray("0"));
+    }
+
+    void aSlowReaderGetsTheWholePicture()
+    {
+        m_options.maxUploadBytes = 4 * 1024 * 1024;
+        startServer();
+        QImage noise(300, 300, QImage::Format_ARGB32); // stays large once stored
+        QRandomGenerator random(19);
+        for (int y = 0; y < noise.height(); ++y) {
+            for (int x = 0; x < noise.width(); ++x)
+                noise.setPixel(x, y, random.generate());
+        }
+        QBuffer encoded;
+        QVERIFY(noise.save(&encoded, "PNG"));
+        auto client = connectClient({u"r1"_s});
+        QSignalSpy received(client.get(), &QWebSocket::textMessageReceived);
+        QCOMPARE(upload(m_form.mid(0, 3) + Fields{{"picture", encoded.data()}}).status, 200);
+        QVERIFY(!received.isEmpty() || received.wait());
+        const QString path =
+            QJsonDocument::fromJson(received.at(0).at(0).toString().toUtf8())[u"data"_s][u"image"_s].toString();
+        QSslSocket reader; // 8 KiB every 100 ms: the whole takes far longer than the idle deadline
+        QVERIFY(connectThroughSmallBuffer(reader, 8192));
+        reader.write("GET " + path.toLatin1() + " HTTP/1.1\r\nConnection: close\r\n\r\n");
+        QByteArray response;
+        QElapsedTimer reading;
+        reading.start();
+        while (reader.state() == QAbstractSocket::ConnectedState && reading.elapsed() < 30000) {
+            QTest::qWait(100);
+            response += reader.read(8192);
+        }
+        response += reader.readAll();
+        const qsizetype head = response.indexOf("\r\n\r\n") + 4;
+        const qsizetype length = response.indexOf("Content-Length: ") + 16;
+        const qint64 announced = response.mid(length, response.indexOf("\r\n", length) - length).toLongLong();
+        QVERIFY2(reading.elapsed() > 2 * m_options.idleTimeoutMs, QByteArray::number(reading.elapsed()).constData());
+        QCOMPARE(response.size() - head, announced);
     }
 
     void rawRequests()
@@ -295,6 +319,27 @@ private slots:
     }
 
 private:
+    // A client socket whose kernel buffer is small and which reads ahead at most readAhead bytes,
+    // so that what the server sends waits on the server's side until it is read.
+    bool connectThroughSmallBuffer(QSslSocket& socket, qint64 readAhead)
+    {
+        const int descriptor = ::socket(AF_INET, SOCK_STREAM, 0);
+        const int smallBuffer = 4096;
+        ::setsockopt(descriptor, SOL_SOCKET, SO_RCVBUF, &smallBuffer, sizeof smallBuffer);
+        sockaddr_in server{};
+        server.sin_family = AF_INET;
+        server.sin_port = htons(m_server->port());
+        server.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::connect(descriptor, reinterpret_cast<sockaddr*>(&server), sizeof server) != 0)
+            return false;
+        socket.setReadBufferSize(readAhead);
+        if (!socket.setSocketDescriptor(descriptor))
+            return false;
+        socket.setPeerVerifyName(u"localhost"_s);
+        socket.startClientEncryption();
+        return true;
+    }
+
     void startServer()
     {
         m_server = std::make_unique<ImageServer>(m_options);
