@@ -31,7 +31,7 @@ while [ $# -gt 0 ]; do
     case $1 in
     --quick)
         silent=500 subscribers=300 quiet=50 photos=60 crowd=300 rounds=3 slow_seconds=15
-        flood_seconds=6 upload_seconds=12 read_seconds=8
+        flood_seconds=6 upload_seconds=12 readers=150 slow_readers=60 read_seconds=8
         testssl_scope=(--protocols --std --fs)
         ;;
     --server) server=$2 && shift ;;
