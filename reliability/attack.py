@@ -267,12 +267,20 @@ async def ping_flood(args):
     return 0 if outcome.startswith("closed") else 1
 
 
-async def bare_lf_one(args, source, state):
+async def connect_or_count(args, source, state, counter, **options):
+    """A TLS connection from source, or None with state[counter] counted."""
     try:
-        reader, writer = await connect(args, source)
+        return await connect(args, source, **options)
     except (OSError, asyncio.TimeoutError, ssl.SSLError):
-        state["refused"] += 1
+        state[counter] += 1
+        return None
+
+
+async def bare_lf_one(args, source, state):
+    connection = await connect_or_count(args, source, state, "refused")
+    if not connection:
         return
+    reader, writer = connection
     key = base64.b64encode(os.urandom(16)).decode()
     writer.write(f"GET / HTTP/1.1\nHost: localhost:{args.port}\nUpgrade: websocket\nConnection: Upgrade\n"
                  f"Sec-WebSocket-Key: {key}\nSec-WebSocket-Version: 13\n\n".encode())
@@ -299,11 +307,10 @@ async def bare_lf(args):
 
 
 async def slow_upload_one(args, source, state):
-    try:
-        reader, writer = await connect(args, source)
-    except (OSError, asyncio.TimeoutError, ssl.SSLError):
-        state["refused"] += 1
+    connection = await connect_or_count(args, source, state, "refused")
+    if not connection:
         return
+    reader, writer = connection
     writer.write(f"POST /upload HTTP/1.1\r\nHost: localhost:{args.port}\r\nX-Upload-Key: {args.key}\r\n"
                  f"Content-Type: multipart/form-data; boundary=b\r\nContent-Length: {32 << 20}\r\n\r\n".encode())
     start = time.monotonic()
@@ -335,11 +342,10 @@ async def slow_upload(args):
 async def fetch(args, source, path, state):
     """GETs path over a fresh TLS connection, at args.rate bytes a second when set."""
     start = time.monotonic()
-    try:
-        reader, writer = await connect(args, source, receive_buffer=16384 if args.rate else 0)
-    except (OSError, asyncio.TimeoutError, ssl.SSLError):
-        state["failed"] += 1
+    connection = await connect_or_count(args, source, state, "failed", receive_buffer=16384 if args.rate else 0)
+    if not connection:
         return
+    reader, writer = connection
     writer.write(f"GET {path} HTTP/1.1\r\nHost: localhost:{args.port}\r\nConnection: close\r\n\r\n".encode())
     received, step, head, expected = 0, max(1, args.rate // 10), b"", None
     try:

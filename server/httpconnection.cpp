@@ -195,7 +195,8 @@ void HttpConnection::readBody()
 
 bool HttpConnection::keepsConnection(int status) const
 {
-    const bool fetch = m_request.method == "GET" || m_request.method == "HEAD";
+    // An upgrade's head is left unread for the WebSocket server: nothing can follow it here.
+    const bool fetch = (m_request.method == "GET" || m_request.method == "HEAD") && !m_request.isWebSocketUpgrade();
     return fetch && (status == 200 || status == 404) && m_request.version == "HTTP/1.1"
            && m_request.header("connection").toLower() != "close"
            && m_requests < ServerLimits::MAX_REQUESTS_PER_CONNECTION && m_drainRemaining <= 0;

@@ -27,8 +27,9 @@ class ImageServer : public QObject
 
 public:
     // Connections still in their TLS handshake or request head, at most as many per address as
-    // that address may hold: older ones make way for newcomers.
-    static constexpr int MAX_WAITING = 256;
+    // that address may hold: older ones make way for newcomers. A room's crowd fetching its new
+    // photo at once fits, rather than pushing its own members out.
+    static constexpr int MAX_WAITING = 1024;
     // Upload bodies held at once, as a multiple of the largest upload.
     static constexpr int UPLOADS_IN_FLIGHT = 3;
     static constexpr int MAX_MESSAGE_LENGTH = 500;

@@ -10,12 +10,13 @@ PictureCache::PictureCache(qint64 maxBytes)
 PictureCache::Outcome PictureCache::read(const PictureStore& store, const QString& path, QByteArray& bytes,
                                          QByteArray& contentType)
 {
+    // A picture no reader holds is read again, so one deleted meanwhile is not served.
+    dropUnread();
     if (const auto it = m_entries.constFind(path); it != m_entries.cend()) {
         bytes = it->bytes;
         contentType = it->contentType;
         return Outcome::Found;
     }
-    dropUnread();
     Entry entry;
     if (!store.read(path, entry.bytes, entry.contentType))
         return Outcome::Missing;
@@ -28,7 +29,7 @@ PictureCache::Outcome PictureCache::read(const PictureStore& store, const QStrin
     return Outcome::Found;
 }
 
-// Pictures that no reader shares any more; the table holds only pictures, so it stays small.
+// Pictures that no reader shares any more; the table holds only pictures being sent, so it stays small.
 void PictureCache::dropUnread()
 {
     for (auto it = m_entries.begin(); it != m_entries.end();) {
