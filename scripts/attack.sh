@@ -17,7 +17,8 @@
 # normal client waited for an answer meanwhile. Every part stops by itself.
 # Exits non-zero when a goal is missed. --quick shortens every part; naming parts runs only those.
 # GLIMDECK_ATTACK_LOG=FILE keeps the server's output there.
-# --server PATH attacks that glimdeck-server instead of building one (as the test command does).
+# --server PATH attacks that glimdeck-server instead of building one (as the test command does);
+# --readers N sets the crowd's size.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # shellcheck source=scripts/figures-lib.sh
@@ -35,6 +36,7 @@ while [ $# -gt 0 ]; do
         testssl_scope=(--protocols --std --fs)
         ;;
     --server) server=$2 && shift ;;
+    --readers) readers=$2 && shift ;;
     *) break ;;
     esac
     shift
