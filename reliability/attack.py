@@ -381,9 +381,10 @@ async def crowd_member(args, index, state):
         return
     reader, writer, _ = opened
     state["subscribed"] += 1
+    deadline = time.monotonic() + args.seconds + 60  # the server's pings must not keep it waiting
     try:
         while True:
-            opcode, payload = await asyncio.wait_for(read_frame(reader), args.seconds + 60)
+            opcode, payload = await asyncio.wait_for(read_frame(reader), max(0.1, deadline - time.monotonic()))
             if opcode == 9:
                 writer.write(frame(10, payload))
             elif opcode == 1:
