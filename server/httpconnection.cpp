@@ -2,6 +2,7 @@
 
 #include "httpstatus.h"
 #include "serverlimits.h"
+#include "socketbacklog.h"
 
 #include <QSslSocket>
 
@@ -24,13 +25,6 @@ qsizetype headEnd(const QByteArray& bytes, qsizetype& length)
     }
     length = crlf + 4;
     return crlf;
-}
-
-// Bytes still waiting in the socket: over TLS, what is encrypted but not yet sent too.
-qint64 unsent(const QTcpSocket* socket)
-{
-    const auto* tls = qobject_cast<const QSslSocket*>(socket);
-    return socket->bytesToWrite() + (tls ? tls->encryptedBytesToWrite() : 0);
 }
 
 } // namespace
@@ -235,7 +229,7 @@ void HttpConnection::onBytesSent()
 
 void HttpConnection::sendMore()
 {
-    while (m_answerSent < m_answer.size() && unsent(m_socket) < ServerLimits::SEND_CHUNK_BYTES) {
+    while (m_answerSent < m_answer.size() && SocketBacklog::unsentBytes(m_socket) < ServerLimits::SEND_CHUNK_BYTES) {
         const qsizetype chunk = qMin<qsizetype>(ServerLimits::SEND_CHUNK_BYTES, m_answer.size() - m_answerSent);
         m_socket->write(m_answer.constData() + m_answerSent, chunk);
         m_answerSent += chunk;

@@ -2,13 +2,13 @@
 
 #include "logtext.h"
 #include "serverlimits.h"
+#include "socketbacklog.h"
 
 #include <QDebug>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRandomGenerator>
-#include <QSslSocket>
 #include <QWebSocket>
 
 namespace {
@@ -84,10 +84,7 @@ void RoomHub::addClient(QWebSocket* client, QTcpSocket* socket)
 qint64 RoomHub::unsentBytes(QWebSocket* client) const
 {
     const QTcpSocket* socket = m_clients.value(client).socket;
-    if (!socket)
-        return client->bytesToWrite();
-    const auto* tls = qobject_cast<const QSslSocket*>(socket);
-    return socket->bytesToWrite() + (tls ? tls->encryptedBytesToWrite() : 0);
+    return socket ? SocketBacklog::unsentBytes(socket) : client->bytesToWrite();
 }
 
 void RoomHub::warn(const QString& kind, const QString& line)
