@@ -16,7 +16,8 @@
 # Each part gets a fresh server, so each peak (VmHWM) is its own, and reports the longest a
 # normal client waited for an answer meanwhile. Every part stops by itself.
 # Exits non-zero when a goal is missed. --quick shortens every part; naming parts runs only those.
-# GLIMDECK_ATTACK_LOG=FILE keeps the server's output there.
+# GLIMDECK_ATTACK_LOG=FILE keeps the server's output there; GLIMDECK_ATTACK_SERVER_OPTIONS adds
+# options to the server's command line.
 # --server PATH attacks that glimdeck-server instead of building one (as the test command does);
 # --readers N sets the crowd's size.
 set -euo pipefail
@@ -95,7 +96,8 @@ normal_wait_ms() {
 
 start_server() {
     "$server" --cert "$certs/server.pem" --key "$certs/server.key" --upload-key-file "$work/upload.key" \
-        --port "$PORT" --listen 127.0.0.1 --storage "$work/storage" >>"$work/server.log" 2>&1 &
+        --port "$PORT" --listen 127.0.0.1 --storage "$work/storage" ${GLIMDECK_ATTACK_SERVER_OPTIONS:-} \
+        >>"$work/server.log" 2>&1 &
     server_pid=$!
     local i
     for ((i = 0; i < 100; ++i)); do
