@@ -95,6 +95,7 @@ normal_wait_ms() {
 }
 
 start_server() {
+    # shellcheck disable=SC2086 # the added options are words
     "$server" --cert "$certs/server.pem" --key "$certs/server.key" --upload-key-file "$work/upload.key" \
         --port "$PORT" --listen 127.0.0.1 --storage "$work/storage" ${GLIMDECK_ATTACK_SERVER_OPTIONS:-} \
         >>"$work/server.log" 2>&1 &
