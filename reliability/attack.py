@@ -100,11 +100,11 @@ async def open_with_retries(args, index, rooms, deadline, receive_buffer=0):
     return None
 
 
-async def normal_request(args):
+async def normal_request(args, source=HOST):
     """Milliseconds for a fresh TLS connection to answer GET /users, or None."""
     start = time.monotonic()
     try:
-        reader, writer = await connect(args, HOST)
+        reader, writer = await connect(args, source)
         writer.write(f"GET /users HTTP/1.1\r\nHost: localhost:{args.port}\r\nConnection: close\r\n\r\n".encode())
         answer = await asyncio.wait_for(reader.read(4096), 15)
         writer.close()
@@ -248,9 +248,176 @@ async def reconnect(args):
     return 0 if len(results) == args.clients else 1
 
 
+async def ping_flood(args):
+    """One WebSocket that never reads and sends pings flat out: the server must drop it."""
+    reader, writer = await open_websocket(args, "127.4.1.1", None, receive_buffer=4096)
+    ping = frame(9, b"p" * 125)
+    sent, start, outcome = 0, time.monotonic(), "still open"
+    try:
+        while time.monotonic() - start < args.seconds:
+            writer.write(ping * 64)
+            await asyncio.wait_for(writer.drain(), args.seconds)
+            sent += 64
+    except asyncio.TimeoutError:
+        outcome = "stalled, still open"
+    except (ConnectionError, OSError):
+        outcome = f"closed by the server after {time.monotonic() - start:.1f} s"
+    writer.close()
+    print(f"PINGFLOOD {sent} pings sent without reading: {outcome}")
+    return 0 if outcome.startswith("closed") else 1
+
+
+async def connect_or_count(args, source, state, counter, **options):
+    """A TLS connection from source, or None with state[counter] counted."""
+    try:
+        return await connect(args, source, **options)
+    except (OSError, asyncio.TimeoutError, ssl.SSLError):
+        state[counter] += 1
+        return None
+
+
+async def bare_lf_one(args, source, state):
+    connection = await connect_or_count(args, source, state, "refused")
+    if not connection:
+        return
+    reader, writer = connection
+    key = base64.b64encode(os.urandom(16)).decode()
+    writer.write(f"GET / HTTP/1.1\nHost: localhost:{args.port}\nUpgrade: websocket\nConnection: Upgrade\n"
+                 f"Sec-WebSocket-Key: {key}\nSec-WebSocket-Version: 13\n\n".encode())
+    try:
+        while await asyncio.wait_for(reader.read(4096), args.seconds):
+            pass
+        state["closed"] += 1
+    except asyncio.TimeoutError:
+        state["held"] += 1
+    except (OSError, ssl.SSLError):
+        state["closed"] += 1
+    writer.close()
+
+
+async def bare_lf(args):
+    """WebSocket openings whose heads end lines with a bare line feed, from one address."""
+    state = {"closed": 0, "held": 0, "refused": 0}
+    await asyncio.gather(*(bare_lf_one(args, "127.4.2.1", state) for _ in range(args.clients)))
+    after = await normal_request(args, "127.4.2.1")
+    print(f"BARELF {args.clients} openings with bare LF heads: {state['closed']} closed by the server, "
+          f"{state['held']} still held after {args.seconds:.0f} s, {state['refused']} refused; "
+          f"that address afterwards: {'answered' if after is not None else 'refused'}")
+    return 0 if state["held"] == 0 and after is not None else 1
+
+
+async def slow_upload_one(args, source, state):
+    connection = await connect_or_count(args, source, state, "refused")
+    if not connection:
+        return
+    reader, writer = connection
+    writer.write(f"POST /upload HTTP/1.1\r\nHost: localhost:{args.port}\r\nX-Upload-Key: {args.key}\r\n"
+                 f"Content-Type: multipart/form-data; boundary=b\r\nContent-Length: {32 << 20}\r\n\r\n".encode())
+    start = time.monotonic()
+    try:
+        while time.monotonic() - start < args.seconds:
+            writer.write(b"-")
+            await writer.drain()
+            answer = await asyncio.wait_for(reader.read(64), 10)
+            if answer:
+                state[answer.split(b" ")[1].decode()] = state.get(answer.split(b" ")[1].decode(), 0) + 1
+                break
+            state["closed"] += 1
+            break
+    except asyncio.TimeoutError:
+        state["held"] += 1
+    except (OSError, ssl.SSLError, IndexError):
+        state["closed"] += 1
+    writer.close()
+
+
+async def slow_upload(args):
+    """Uploads that announce 32 MiB and send a byte every 10 s, all from one address."""
+    state = {"closed": 0, "held": 0, "refused": 0}
+    await asyncio.gather(*(slow_upload_one(args, "127.4.3.1", state) for _ in range(args.clients)))
+    print(f"SLOWUPLOAD {args.clients} uploads of 32 MiB at a byte per 10 s: {state}")
+    return 0
+
+
+async def fetch(args, source, path, state):
+    """GETs path over a fresh TLS connection, at args.rate bytes a second when set."""
+    start = time.monotonic()
+    connection = await connect_or_count(args, source, state, "failed", receive_buffer=16384 if args.rate else 0)
+    if not connection:
+        return
+    reader, writer = connection
+    writer.write(f"GET {path} HTTP/1.1\r\nHost: localhost:{args.port}\r\nConnection: close\r\n\r\n".encode())
+    received, step, head, expected = 0, max(1, args.rate // 10), b"", None
+    try:
+        while time.monotonic() - start < args.seconds and received != expected:
+            chunk = await asyncio.wait_for(reader.read(step if args.rate else 1 << 16), 30)
+            if not chunk:
+                break
+            received += len(chunk)
+            if expected is None:
+                head += chunk
+                end = head.find(b"\r\n\r\n")
+                if end >= 0 and head.startswith(b"HTTP/1.1 200"):
+                    length = [line for line in head[:end].split(b"\r\n") if line.lower().startswith(b"content-length:")]
+                    expected = end + 4 + int(length[0].split(b":")[1])
+                    state["size"] = expected
+            if args.rate:
+                await asyncio.sleep(0.1)
+    except (OSError, asyncio.TimeoutError, ssl.SSLError) as error:
+        state.setdefault("why", set()).add(type(error).__name__)
+    writer.close()
+    if received == expected:
+        state["whole"] += 1
+    elif time.monotonic() - start >= args.seconds:
+        state["reading"] += 1
+    else:
+        state["cut"] += 1
+
+
+async def crowd_member(args, index, state):
+    opened = await open_with_retries(args, index, [args.room], time.monotonic() + 60)
+    if not opened:
+        state["failed"] += 1
+        return
+    reader, writer, _ = opened
+    state["subscribed"] += 1
+    deadline = time.monotonic() + args.seconds + 60  # the server's pings must not keep it waiting
+    try:
+        while True:
+            opcode, payload = await asyncio.wait_for(read_frame(reader), max(0.1, deadline - time.monotonic()))
+            if opcode == 9:
+                writer.write(frame(10, payload))
+            elif opcode == 1:
+                path = json.loads(payload)["data"]["image"]
+                state.setdefault("first", time.monotonic())
+                await fetch(args, source_address(index, args.per_address), path, state)
+                break
+    except (asyncio.TimeoutError, asyncio.IncompleteReadError, ConnectionError, OSError, ValueError):
+        state["failed"] += 1
+    writer.close()
+
+
+async def crowd(args):
+    """Subscribers of one room that all fetch its next photo at once (at args.rate when set)."""
+    state = {"subscribed": 0, "failed": 0, "whole": 0, "reading": 0, "cut": 0, "size": 0}
+    tasks = [asyncio.create_task(crowd_member(args, i, state)) for i in range(args.clients)]
+    while state["subscribed"] + state["failed"] < args.clients:
+        await asyncio.sleep(0.1)
+    print(f"READY {state['subscribed']}", flush=True)
+    await asyncio.gather(*tasks)
+    took = time.monotonic() - state.get("first", time.monotonic())
+    print(f"CROWD {args.clients} subscribers fetching a {state['size'] >> 10} KiB photo"
+          f"{f' at {args.rate >> 10} KiB/s' if args.rate else ''}: {state['whole']} got it whole, "
+          f"{state['reading']} still reading at {args.seconds:.0f} s, {state['cut']} cut off, "
+          f"{state['failed']} failed, in {took:.1f} s"
+          f"{' (' + ', '.join(sorted(state['why'])) + ')' if state.get('why') else ''}")
+    return 0 if state["cut"] == 0 and state["failed"] == 0 else 1
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
-    parser.add_argument("mode", choices=["silent", "subscribers", "bigmessage", "reconnect"])
+    parser.add_argument("mode", choices=["silent", "subscribers", "bigmessage", "reconnect", "pingflood", "barelf",
+                                         "slowupload", "crowd"])
     parser.add_argument("--port", type=int, required=True)
     parser.add_argument("--ca", required=True)
     parser.add_argument("--clients", type=int, default=1)
@@ -259,9 +426,12 @@ def main():
     parser.add_argument("--quiet", action="store_true", help="subscribers that never read")
     parser.add_argument("--seconds", type=float, default=60)
     parser.add_argument("--megabytes", type=int, default=300)
+    parser.add_argument("--key", default="", help="the upload key, for slowupload")
+    parser.add_argument("--rate", type=int, default=0, help="bytes a second each crowd member reads; 0: at once")
     args = parser.parse_args()
     args.tls = tls_context(args.ca)
-    modes = {"silent": silent, "subscribers": subscribers, "bigmessage": big_message, "reconnect": reconnect}
+    modes = {"silent": silent, "subscribers": subscribers, "bigmessage": big_message, "reconnect": reconnect,
+             "pingflood": ping_flood, "barelf": bare_lf, "slowupload": slow_upload, "crowd": crowd}
     sys.exit(asyncio.run(modes[args.mode](args)))
 
 

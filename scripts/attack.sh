@@ -7,22 +7,44 @@
 #   reconnect   1000 clients reconnecting at once after a restart, 10 times; accepting afterwards
 #   slowloris   60 s of slowhttptest's slow headers, with a normal client from another address
 #   testssl     testssl.sh's verdicts on the server's TLS set-up
-# Each part gets a fresh server, so each peak (VmHWM) is its own. Every part stops by itself.
+#   ping-flood  one WebSocket that never reads and sends pings flat out
+#   bare-lf     64 WebSocket openings from one address whose heads end lines with a bare LF
+#   slow-upload three uploads from one address, each announcing 32 MiB and sending a byte per 10 s
+#   crowd       400 subscribers of one room fetching its new 2 MiB photo at once
+#   slow-readers 200 subscribers reading that photo at 20 KiB/s
+#   all         the last five at once
+# Each part gets a fresh server, so each peak (VmHWM) is its own, and reports the longest a
+# normal client waited for an answer meanwhile. Every part stops by itself.
 # Exits non-zero when a goal is missed. --quick shortens every part; naming parts runs only those.
+# GLIMDECK_ATTACK_LOG=FILE keeps the server's output there; GLIMDECK_ATTACK_SERVER_OPTIONS adds
+# options to the server's command line.
+# --server PATH attacks that glimdeck-server instead of building one (as the test command does);
+# --readers N sets the crowd's size.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # shellcheck source=scripts/figures-lib.sh
 source scripts/figures-lib.sh
 
 silent=2000 subscribers=2000 quiet=200 photos=300 megabytes=300 crowd=1000 rounds=10 slow_seconds=60
+flood_seconds=20 openings=64 upload_seconds=40 readers=400 slow_readers=200 read_seconds=60
 testssl_scope=()
-if [ "${1:-}" = --quick ]; then
-    silent=500 subscribers=300 quiet=50 photos=60 crowd=300 rounds=3 slow_seconds=15
-    testssl_scope=(--protocols --std --fs)
+server=
+while [ $# -gt 0 ]; do
+    case $1 in
+    --quick)
+        silent=500 subscribers=300 quiet=50 photos=60 crowd=300 rounds=3 slow_seconds=15
+        flood_seconds=6 upload_seconds=12 readers=150 slow_readers=60 read_seconds=8
+        testssl_scope=(--protocols --std --fs)
+        ;;
+    --server) server=$2 && shift ;;
+    --readers) readers=$2 && shift ;;
+    *) break ;;
+    esac
     shift
-fi
+done
 parts=("$@")
-[ $# -gt 0 ] || parts=(silent fan-out non-reading big reconnect slowloris testssl)
+[ $# -gt 0 ] || parts=(silent fan-out non-reading big reconnect slowloris testssl ping-flood bare-lf slow-upload crowd
+    slow-readers all)
 
 PORT=18443
 MEMORY_GOAL_KIB=$((512 * 1024))
@@ -31,22 +53,34 @@ WAIT_GOAL_MS=1000
 work=$(mktemp -d)
 server_pid=
 helper_pid=
+probe_pid=
 
 # shellcheck disable=SC2317 # run by the trap
 cleanup() {
+    stop_pid "$probe_pid"
     stop_pid "$helper_pid"
     stop_pid "$server_pid"
+    [ -z "${GLIMDECK_ATTACK_LOG:-}" ] || cp "$work/server.log" "$GLIMDECK_ATTACK_LOG"
     rm -rf "$work"
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
 build() {
-    GLIMDECK_EXTRA_PACKAGES="python3 curl slowhttptest testssl.sh" GLIMDECK_DEPS_ONLY=1 scripts/setup.sh
-    build_for_figures glimdeck-server
+    if [ -n "$server" ]; then
+        certs=$work/certs
+        scripts/make-certs.sh "$certs" >/dev/null 2>&1
+    else
+        GLIMDECK_EXTRA_PACKAGES="python3 curl slowhttptest testssl.sh" GLIMDECK_DEPS_ONLY=1 scripts/setup.sh
+        build_for_figures glimdeck-server
+        server=build-reliability/server/glimdeck-server
+    fi
     # Thousands of sockets on both sides of loopback.
     ulimit -n "$(ulimit -Hn)"
     convert -size 640x480 xc:'#3366cc' "$work/photo.png"
+    # Noise keeps its size through the server's re-encoding: about 2 MiB stored.
+    convert -size 2200x1300 xc: +noise Random -quality 90 "$work/big.jpg"
+    openssl rand -hex 16 >"$work/upload.key"
 }
 
 attack() {
@@ -61,8 +95,10 @@ normal_wait_ms() {
 }
 
 start_server() {
-    build-reliability/server/glimdeck-server --cert "$certs/server.pem" --key "$certs/server.key" \
-        --port "$PORT" --listen 127.0.0.1 --storage "$work/storage" >>"$work/server.log" 2>&1 &
+    # shellcheck disable=SC2086 # the added options are words
+    "$server" --cert "$certs/server.pem" --key "$certs/server.key" --upload-key-file "$work/upload.key" \
+        --port "$PORT" --listen 127.0.0.1 --storage "$work/storage" ${GLIMDECK_ATTACK_SERVER_OPTIONS:-} \
+        >>"$work/server.log" 2>&1 &
     server_pid=$!
     local i
     for ((i = 0; i < 100; ++i)); do
@@ -87,11 +123,35 @@ finish_server() {
     server_pid=
 }
 
-# Uploads a picture to ROOM from SOURCE with the message read from FILE; prints the HTTP status.
+# Uploads a picture (PICTURE, or the small one) to ROOM from SOURCE with the message read from
+# FILE; prints the HTTP status.
 upload() {
     curl -s -o /dev/null -w '%{http_code}' --max-time 60 --cacert "$certs/ca.pem" --interface "$1" \
-        --resolve "localhost:$PORT:127.0.0.1" -F "room=$2" -F "message=<$3" -F "picture=@$work/photo.png" \
-        "https://localhost:$PORT/upload" || true
+        --resolve "localhost:$PORT:127.0.0.1" -F "key=<$work/upload.key" -F "room=$2" -F "message=<$3" \
+        -F "picture=@${4:-$work/photo.png}" "https://localhost:$PORT/upload" || true
+}
+
+# A normal client asks for /users every half second from its own address while an attack runs.
+start_probe() {
+    : >"$work/probe.ms"
+    (while [ ! -f "$work/probe.stop" ]; do
+        normal_wait_ms 127.0.0.9 >>"$work/probe.ms"
+        sleep 0.5
+    done) &
+    probe_pid=$!
+}
+
+# Prints the normal client's longest wait during PART; a wait over the goal or a refusal misses it.
+finish_probe() {
+    touch "$work/probe.stop"
+    wait "$probe_pid" || true
+    rm -f "$work/probe.stop"
+    local longest
+    longest=$(awk '$1 == "fail" { failed = 1 } $1 > most { most = $1 } END { print failed ? "fail" : most + 0 }' "$work/probe.ms")
+    echo "WAIT $1: a normal client answered $(wc -l <"$work/probe.ms") times, longest $longest ms (goal <= $WAIT_GOAL_MS ms)"
+    if [ "$longest" = fail ] || [ "$longest" -gt "$WAIT_GOAL_MS" ]; then
+        miss "$1: a normal client waited too long"
+    fi
 }
 
 # Starts subscribers with the given options; returns once they are in.
@@ -208,7 +268,113 @@ run_testssl() {
     finish_server testssl
 }
 
+# Starts crowd (as attack's crowd mode, with ARGS) in the background; returns once it is in.
+start_crowd() {
+    local log=$work/crowd-$1.out
+    shift
+    attack crowd --room crowd "$@" >"$log" 2>&1 &
+    crowd_pids+=($!)
+    local i
+    for ((i = 0; i < 1200; ++i)); do
+        grep -q '^READY' "$log" && return 0
+        sleep 0.25
+    done
+    miss "the crowd did not get in"
+}
+
+# Waits for the crowds started, and prints their figures.
+finish_crowds() {
+    local pid
+    for pid in "${crowd_pids[@]}"; do
+        wait "$pid" || miss "a crowd member was cut off or failed"
+    done
+    crowd_pids=()
+    grep -h '^CROWD' "$work"/crowd-*.out
+    rm -f "$work"/crowd-*.out
+}
+crowd_pids=()
+
+run_ping_flood() {
+    echo "== ping-flood: one WebSocket that never reads pings flat out for $flood_seconds s"
+    start_server
+    start_probe
+    attack pingflood --seconds "$flood_seconds" || miss "the ping flood was not stopped"
+    finish_probe ping-flood
+    finish_server ping-flood
+}
+
+run_bare_lf() {
+    echo "== bare-lf: $openings WebSocket openings with bare LF heads from one address"
+    start_server
+    start_probe
+    attack barelf --clients "$openings" --seconds 15 || miss "bare LF openings were held"
+    finish_probe bare-lf
+    finish_server bare-lf
+}
+
+run_slow_upload() {
+    echo "== slow-upload: 3 uploads of 32 MiB from one address at a byte per 10 s, then a normal upload"
+    start_server
+    start_probe
+    attack slowupload --clients 3 --key "$(cat "$work/upload.key")" --seconds "$upload_seconds" &
+    helper_pid=$!
+    sleep 2
+    local status
+    status=$(upload 127.0.0.10 other "$work/short.txt")
+    echo "SLOWUPLOAD a normal upload from another address meanwhile: HTTP $status"
+    [ "$status" = 200 ] || miss "slow uploads kept a normal upload out"
+    wait "$helper_pid" || true
+    helper_pid=
+    finish_probe slow-upload
+    finish_server slow-upload
+}
+
+run_crowd() {
+    echo "== crowd: $readers subscribers fetch a new 2 MiB photo at once"
+    start_server
+    start_crowd fast --clients "$readers" --per-address 20 --seconds 60
+    start_probe
+    echo "CROWD photo: HTTP $(upload 127.2.0.1 crowd "$work/short.txt" "$work/big.jpg")"
+    finish_crowds
+    finish_probe crowd
+    finish_server crowd
+}
+
+run_slow_readers() {
+    echo "== slow-readers: $slow_readers subscribers read the 2 MiB photo at 20 KiB/s for $read_seconds s"
+    start_server
+    start_crowd slow --clients "$slow_readers" --per-address 10 --rate 20480 --seconds "$read_seconds"
+    start_probe
+    echo "SLOWREADERS photo: HTTP $(upload 127.2.0.1 crowd "$work/short.txt" "$work/big.jpg")"
+    finish_crowds
+    finish_probe slow-readers
+    finish_server slow-readers
+}
+
+run_all() {
+    echo "== all: ping-flood, bare-lf, slow-upload, crowd and slow-readers at once"
+    start_server
+    start_crowd fast --clients "$readers" --per-address 20 --seconds 60
+    start_crowd slow --clients "$slow_readers" --per-address 10 --rate 20480 --seconds "$read_seconds"
+    start_probe
+    attack pingflood --seconds "$flood_seconds" &
+    local flood=$!
+    attack barelf --clients "$openings" --seconds 15 &
+    local lf=$!
+    attack slowupload --clients 3 --key "$(cat "$work/upload.key")" --seconds "$upload_seconds" &
+    local slow=$!
+    sleep 1
+    echo "ALL photo: HTTP $(upload 127.2.0.1 crowd "$work/short.txt" "$work/big.jpg")"
+    finish_crowds
+    wait "$flood" || miss "the ping flood was not stopped"
+    wait "$lf" || miss "bare LF openings were held"
+    wait "$slow" || true
+    finish_probe all
+    finish_server all
+}
+
 build
+printf 'Bonjour %.0s' {1..50} >"$work/short.txt"
 for part in "${parts[@]}"; do
     case $part in
     silent) run_silent ;;
@@ -218,6 +384,12 @@ for part in "${parts[@]}"; do
     reconnect) run_reconnect ;;
     slowloris) run_slowloris ;;
     testssl) run_testssl ;;
+    ping-flood) run_ping_flood ;;
+    bare-lf) run_bare_lf ;;
+    slow-upload) run_slow_upload ;;
+    crowd) run_crowd ;;
+    slow-readers) run_slow_readers ;;
+    all) run_all ;;
     *) echo "attack: no part named $part" >&2 && exit 2 ;;
     esac
 done

@@ -6,7 +6,7 @@
 # own, found free here and kept while it stays free, so that the tests do not meet the demo.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-export GLIMDECK_EXTRA_PACKAGES="${GLIMDECK_EXTRA_PACKAGES:-} iproute2 lintian appstream desktop-file-utils wmctrl libglib2.0-bin gsettings-desktop-schemas chromium"
+export GLIMDECK_EXTRA_PACKAGES="${GLIMDECK_EXTRA_PACKAGES:-} iproute2 lintian appstream desktop-file-utils wmctrl libglib2.0-bin gsettings-desktop-schemas chromium curl"
 GLIMDECK_DEPS_ONLY=1 scripts/setup.sh
 certs="$(pwd)/build/e2e-certs"
 openssl x509 -checkend 86400 -noout -in "$certs/server.pem" >/dev/null 2>&1 || scripts/make-certs.sh "$certs" 30

@@ -10,6 +10,7 @@ bool HttpRequest::parseHead(const QByteArray& head)
     if (requestLine.size() != 3 || !requestLine.at(2).startsWith("HTTP/1."))
         return false;
     method = requestLine.at(0);
+    version = requestLine.at(2);
     // The path stays percent-encoded: routes compare it as sent, so "%2e%2e" is never a "..".
     const QByteArray target = requestLine.at(1);
     if (!target.startsWith('/'))

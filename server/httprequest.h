@@ -10,6 +10,7 @@ struct HttpRequest
     static constexpr int MAX_HEAD_BYTES = 16 * 1024;
 
     QByteArray method;
+    QByteArray version;
     QString path;
     QHash<QByteArray, QByteArray> headers;
     QByteArray body;

@@ -4,8 +4,10 @@
 #include "httprequest.h"
 #include "logtext.h"
 #include "multipartform.h"
+#include "serverlimits.h"
 #include "uploadpage.h"
 
+#include <QCryptographicHash>
 #include <QDebug>
 #include <QSslSocket>
 #include <QUrl>
@@ -47,6 +49,8 @@ ImageServer::ImageServer(const ServerOptions& options, QObject* parent)
               {"MAX_HEIGHT", QByteArray::number(PictureStore::MAX_HEIGHT)},
               {"JPEG_QUALITY", QByteArray::number(PictureStore::JPEG_QUALITY)},
               {"SHARE_PATH", SHARE_PATH}})
+    , m_bodies(UPLOADS_IN_FLIGHT * options.maxUploadBytes, options.maxUploadBytes)
+    , m_pictures(ServerLimits::MAX_SENDING_PICTURE_BYTES)
 {
     m_options.tls = ServerOptions::secureConfiguration(options.tls);
     // One picture is decoded at a time, beside the event loop, so decoding bounds its memory.
@@ -97,11 +101,12 @@ void ImageServer::onConnectionAccepted(qintptr descriptor)
         tls->startServerEncryption();
     }
     auto* connection =
-        new HttpConnection(socket, m_options.maxUploadBytes, {m_options.headTimeoutMs, m_options.idleTimeoutMs}, this);
+        new HttpConnection(socket, m_options.maxUploadBytes,
+                           {m_options.headTimeoutMs, m_options.idleTimeoutMs, m_options.bodyTimeoutMs}, this);
     connect(connection, &HttpConnection::headReceived, this, &ImageServer::onHeadReceived);
+    connect(connection, &HttpConnection::bodyStartReceived, this, &ImageServer::onBodyStartReceived);
     connect(connection, &HttpConnection::bodyReceived, this, &ImageServer::onBodyReceived);
-    connect(connection, &QObject::destroyed, this,
-            [this, connection] { m_bodyBytes -= m_reservedBodies.take(connection); });
+    connect(connection, &QObject::destroyed, this, [this, connection] { m_bodies.release(m_bodies.take(connection)); });
     admitWaiting(connection);
 }
 
@@ -135,7 +140,7 @@ bool ImageServer::evictOldest(const QList<QPointer<HttpConnection>>& waiting)
 QHostAddress ImageServer::clientAddress(const HttpConnection* connection) const
 {
     const QHostAddress peer = connection->peerAddress();
-    if (!m_options.plain || !peer.isLoopback())
+    if (!m_options.plain || peer != m_options.trustedProxy)
         return peer;
     // Behind the local proxy, the client is whom the proxy says; it appends its own peer last.
     QByteArray forwarded = connection->request().header("x-real-ip");
@@ -149,7 +154,8 @@ void ImageServer::onHeadReceived(HttpConnection* connection)
 {
     m_waiting.removeOne(connection);
     const QHostAddress client = clientAddress(connection);
-    if (!m_limits.admit(client, connection->socket())) {
+    // A kept connection was counted with its first request.
+    if (connection->requestCount() == 1 && !m_limits.admit(client, connection->socket())) {
         connection->respond(429, TEXT, "Trop de connexions depuis votre adresse.\n");
         return;
     }
@@ -157,10 +163,12 @@ void ImageServer::onHeadReceived(HttpConnection* connection)
     if (request.isWebSocketUpgrade()) {
         upgrade(connection);
     } else if (request.path == QLatin1String("/upload") || request.path == QLatin1String(SHARE_PATH)) {
-        if (request.method == "POST")
-            startUpload(connection, client);
-        else
+        if (request.method != "POST")
             connection->respond(405, TEXT, "Envoyez le formulaire avec POST.\n");
+        else if (request.path == QLatin1String(SHARE_PATH))
+            answerShare(connection, client);
+        else
+            startUpload(connection, client);
     } else {
         routeRequest(connection);
     }
@@ -169,18 +177,32 @@ void ImageServer::onHeadReceived(HttpConnection* connection)
 void ImageServer::routeRequest(HttpConnection* connection)
 {
     const HttpRequest& request = connection->request();
-    QByteArray bytes;
-    QByteArray contentType;
     if (request.method != "GET" && request.method != "HEAD")
         connection->respond(405, TEXT, "Méthode non prise en charge.\n");
     else if (const UploadPage::File* file = m_page.file(request.path))
         respondFile(connection, *file);
     else if (request.path == QLatin1String("/users"))
         connection->respond(200, TEXT, QByteArray::number(m_hub.clientCount()));
-    else if (m_store.read(request.path, bytes, contentType))
-        connection->respond(200, contentType, bytes);
     else
+        respondPicture(connection);
+}
+
+void ImageServer::respondPicture(HttpConnection* connection)
+{
+    QByteArray bytes;
+    QByteArray contentType;
+    switch (m_pictures.read(m_store, connection->request().path, bytes, contentType)) {
+    case PictureCache::Outcome::Found:
+        connection->respond(200, contentType, bytes);
+        break;
+    case PictureCache::Outcome::Missing:
         connection->respond(404, TEXT, "Introuvable.\n");
+        break;
+    case PictureCache::Outcome::Full:
+        m_limits.logOffence(clientAddress(connection), QStringLiteral("trop d'images envoyées à la fois"));
+        connection->respond(503, TEXT, "Serveur occupé ; réessayez dans un instant.\n");
+        break;
+    }
 }
 
 void ImageServer::upgrade(HttpConnection* connection)
@@ -210,6 +232,12 @@ void ImageServer::upgrade(HttpConnection* connection)
     });
     m_upgrading.removeAll(nullptr);
     m_upgrading.append(socket);
+    // The WebSocket server sets no deadline of its own on a socket handed over: one that never
+    // finishes its handshake is closed here.
+    QTimer::singleShot(m_options.headTimeoutMs, socket, [this, socket] {
+        if (m_upgrading.contains(socket))
+            socket->abort();
+    });
     m_webSockets.handleConnection(socket);
 }
 
@@ -220,10 +248,13 @@ void ImageServer::onWebSocketConnected()
             if (socket && socket->peerPort() == client->peerPort() && socket->peerAddress() == client->peerAddress()) {
                 connect(client, &QObject::destroyed, socket, &QObject::deleteLater);
                 m_upgrading.removeOne(QPointer<QTcpSocket>(socket));
+                m_hub.addClient(client, socket);
+                client = nullptr;
                 break;
             }
         }
-        m_hub.addClient(client);
+        if (client)
+            m_hub.addClient(client, nullptr);
     }
 }
 
@@ -231,41 +262,72 @@ bool ImageServer::keyMatches(const QByteArray& key) const
 {
     if (m_options.uploadKey.isEmpty())
         return true;
-    if (key.size() != m_options.uploadKey.size())
-        return false;
-    // Every byte is compared whatever the first difference, so timing tells nothing of the key.
+    // Digests of equal length, compared in full whatever the first difference: neither the
+    // time nor the answer tells anything of the key or of its length.
+    const QByteArray given = QCryptographicHash::hash(key, QCryptographicHash::Sha256);
+    const QByteArray expected = QCryptographicHash::hash(m_options.uploadKey, QCryptographicHash::Sha256);
     char difference = 0;
-    for (qsizetype i = 0; i < key.size(); ++i)
-        difference |= char(key.at(i) ^ m_options.uploadKey.at(i));
+    for (qsizetype i = 0; i < expected.size(); ++i)
+        difference |= char(given.at(i) ^ expected.at(i));
     return difference == 0;
+}
+
+// Every try is charged, a wrong key as a right one, so keys cannot be guessed at speed.
+bool ImageServer::chargeUpload(HttpConnection* connection, const QHostAddress& client)
+{
+    if (m_limits.allowUpload(client))
+        return true;
+    respondPage(connection, 429, QStringLiteral("Trop d'envois depuis votre adresse ; réessayez dans une minute."));
+    return false;
 }
 
 void ImageServer::startUpload(HttpConnection* connection, const QHostAddress& client)
 {
+    if (!chargeUpload(connection, client))
+        return;
     const QByteArray key = connection->request().header("x-upload-key");
-    if (!key.isEmpty() && !keyMatches(key)) {
-        respondPage(connection, 403, QStringLiteral("Clé d'envoi refusée."));
+    if (!key.isEmpty() || m_options.uploadKey.isEmpty()) {
+        if (keyMatches(key))
+            readUploadBody(connection, client);
+        else
+            refuseKey(connection, client);
         return;
     }
-    if (!m_limits.allowUpload(client)) {
-        respondPage(connection, 429, QStringLiteral("Trop d'envois depuis votre adresse ; réessayez dans une minute."));
+    // The key is then the form's first field: known before the body's memory is set aside.
+    connection->readBodyStart(ServerLimits::FORM_LEAD_BYTES);
+}
+
+void ImageServer::onBodyStartReceived(HttpConnection* connection, const QByteArray& start)
+{
+    QString name;
+    QByteArray key;
+    const QByteArray boundary = MultipartForm::boundaryOf(connection->request().header("content-type"));
+    if (!MultipartForm::firstField(start, boundary, name, key) || name != QLatin1String("key")
+        || !keyMatches(key.trimmed())) {
+        refuseKey(connection, clientAddress(connection));
         return;
     }
-    if (!reserveBody(connection)) {
+    readUploadBody(connection, clientAddress(connection));
+}
+
+void ImageServer::refuseKey(HttpConnection* connection, const QHostAddress& client)
+{
+    m_limits.logOffence(client, QStringLiteral("clé d'envoi refusée"));
+    respondPage(
+        connection, 403,
+        QStringLiteral(
+            "Clé d'envoi refusée (elle vient en premier champ du formulaire, ou dans l'en-tête X-Upload-Key)."));
+}
+
+void ImageServer::readUploadBody(HttpConnection* connection, const QHostAddress& client)
+{
+    const qint64 length = qMax<qint64>(0, connection->request().contentLength());
+    if (!m_bodies.reserve(connection, client, length)) {
+        m_limits.logOffence(client, QStringLiteral("envois en cours trop volumineux"));
         respondPage(connection, 503, QStringLiteral("Serveur occupé ; réessayez dans un instant."));
         return;
     }
     connection->readBody();
-}
-
-bool ImageServer::reserveBody(HttpConnection* connection)
-{
-    const qint64 length = qMax<qint64>(0, connection->request().contentLength());
-    if (m_bodyBytes + length > UPLOADS_IN_FLIGHT * m_options.maxUploadBytes)
-        return false;
-    m_bodyBytes += length;
-    m_reservedBodies.insert(connection, length);
-    return true;
 }
 
 bool ImageServer::readUploadForm(HttpConnection* connection, UploadFields& fields)
@@ -273,11 +335,6 @@ bool ImageServer::readUploadForm(HttpConnection* connection, UploadFields& field
     MultipartForm form;
     if (!form.parse(connection->takeBody(), MultipartForm::boundaryOf(connection->request().header("content-type")))) {
         respondPage(connection, 400, QStringLiteral("Formulaire illisible."));
-        return false;
-    }
-    const QByteArray key = connection->request().header("x-upload-key");
-    if (!keyMatches(key.isEmpty() ? form.part(QStringLiteral("key")).data.trimmed() : key)) {
-        respondPage(connection, 403, QStringLiteral("Clé d'envoi refusée."));
         return false;
     }
     for (const QString& field : {QStringLiteral("room"), QStringLiteral("picture"), QStringLiteral("message")}) {
@@ -304,15 +361,10 @@ bool ImageServer::readUploadForm(HttpConnection* connection, UploadFields& field
 
 void ImageServer::onBodyReceived(HttpConnection* connection)
 {
-    const qint64 reserved = m_reservedBodies.take(connection);
-    if (connection->request().path == QLatin1String(SHARE_PATH)) {
-        m_bodyBytes -= reserved;
-        answerShare(connection);
-        return;
-    }
+    const BodyBudget::Reservation reserved = m_bodies.take(connection);
     UploadFields fields;
     if (!readUploadForm(connection, fields)) {
-        m_bodyBytes -= reserved;
+        m_bodies.release(reserved);
         return;
     }
     // The reservation stays until the picture is decoded, so bodies waiting for the decoder count too.
@@ -322,7 +374,7 @@ void ImageServer::onBodyReceived(HttpConnection* connection)
         QMetaObject::invokeMethod(
             this,
             [this, guarded, fields, reserved, picture] {
-                m_bodyBytes -= reserved;
+                m_bodies.release(reserved);
                 finishUpload(guarded, fields, picture);
             },
             Qt::QueuedConnection);
@@ -331,8 +383,12 @@ void ImageServer::onBodyReceived(HttpConnection* connection)
 
 // The page's service worker takes a picture shared from the gallery before it leaves the phone.
 // One that reaches the server came without it: the page opens and asks for the picture again.
-void ImageServer::answerShare(HttpConnection* connection)
+void ImageServer::answerShare(HttpConnection* connection, const QHostAddress& client)
 {
+    // It carries no key: it costs the sender an upload, and its body is read past, never held.
+    if (!chargeUpload(connection, client))
+        return;
+    connection->discardBody();
     qInfo().noquote() << "Partage reçu sans le service de la page ; page d'envoi rouverte";
     connection->respond(303, TEXT, "Choisissez l'image à nouveau.\n", "Location: /?partage\r\n");
 }

@@ -1,7 +1,9 @@
 #pragma once
 
+#include "bodybudget.h"
 #include "connectionlistener.h"
 #include "peerlimits.h"
+#include "picturecache.h"
 #include "picturestore.h"
 #include "roomhub.h"
 #include "serveroptions.h"
@@ -26,8 +28,9 @@ class ImageServer : public QObject
 
 public:
     // Connections still in their TLS handshake or request head, at most as many per address as
-    // that address may hold: older ones make way for newcomers.
-    static constexpr int MAX_WAITING = 256;
+    // that address may hold: older ones make way for newcomers. A room's crowd fetching its new
+    // photo at once fits, rather than pushing its own members out.
+    static constexpr int MAX_WAITING = 1024;
     // Upload bodies held at once, as a multiple of the largest upload.
     static constexpr int UPLOADS_IN_FLIGHT = 3;
     static constexpr int MAX_MESSAGE_LENGTH = 500;
@@ -49,16 +52,20 @@ private:
     };
     void onConnectionAccepted(qintptr descriptor);
     void onHeadReceived(HttpConnection* connection);
+    void onBodyStartReceived(HttpConnection* connection, const QByteArray& start);
     void onBodyReceived(HttpConnection* connection);
     void onWebSocketConnected();
     void admitWaiting(HttpConnection* connection);
     bool evictOldest(const QList<QPointer<HttpConnection>>& waiting);
     void routeRequest(HttpConnection* connection);
+    void respondPicture(HttpConnection* connection);
     void upgrade(HttpConnection* connection);
     void startUpload(HttpConnection* connection, const QHostAddress& client);
-    bool reserveBody(HttpConnection* connection);
+    void refuseKey(HttpConnection* connection, const QHostAddress& client);
+    void readUploadBody(HttpConnection* connection, const QHostAddress& client);
     bool readUploadForm(HttpConnection* connection, UploadFields& fields);
-    void answerShare(HttpConnection* connection);
+    void answerShare(HttpConnection* connection, const QHostAddress& client);
+    bool chargeUpload(HttpConnection* connection, const QHostAddress& client);
     void finishUpload(QPointer<HttpConnection> connection, const UploadFields& fields,
                       const PictureStore::Encoded& picture);
     QHostAddress clientAddress(const HttpConnection* connection) const;
@@ -74,7 +81,7 @@ private:
     QThreadPool m_encoder;
     QList<QPointer<HttpConnection>> m_waiting;
     QList<QPointer<QTcpSocket>> m_upgrading;
-    QHash<HttpConnection*, qint64> m_reservedBodies;
-    qint64 m_bodyBytes = 0;
+    BodyBudget m_bodies;
+    PictureCache m_pictures;
     int m_connections = 0;
 };

@@ -1,5 +1,7 @@
 #include "multipartform.h"
 
+#include "serverlimits.h"
+
 #include <QList>
 
 namespace {
@@ -27,40 +29,62 @@ QByteArray MultipartForm::boundaryOf(const QByteArray& contentType)
     return parameter(contentType, "boundary");
 }
 
+bool MultipartForm::readPart(const QByteArray& body, const QByteArray& delimiter, qsizetype& position, QString& name,
+                             Part& part)
+{
+    position += delimiter.size();
+    if (body.mid(position, 2) == "--") {
+        position = -1;
+        return false;
+    }
+    if (body.mid(position, 2) != "\r\n")
+        return false;
+    position += 2;
+    const qsizetype headEnd = body.indexOf("\r\n\r\n", position);
+    const qsizetype next = body.indexOf("\r\n" + delimiter, position);
+    if (headEnd < 0 || next < 0 || headEnd > next)
+        return false;
+    QByteArray disposition;
+    for (const QByteArray& line : body.mid(position, headEnd - position).split('\n')) {
+        const QByteArray header = line.left(line.indexOf(':')).trimmed().toLower();
+        const QByteArray value = line.mid(line.indexOf(':') + 1).trimmed();
+        if (header == "content-disposition")
+            disposition = value;
+        else if (header == "content-type")
+            part.contentType = value;
+    }
+    name = QString::fromUtf8(parameter(disposition, "name"));
+    part.fileName = QString::fromUtf8(parameter(disposition, "filename"));
+    part.data = body.mid(headEnd + 4, next - headEnd - 4);
+    position = next + 2;
+    return !name.isEmpty();
+}
+
+bool MultipartForm::firstField(const QByteArray& start, const QByteArray& boundary, QString& name, QByteArray& value)
+{
+    const QByteArray delimiter = "--" + boundary;
+    qsizetype position = 0;
+    Part part;
+    if (boundary.isEmpty() || !start.startsWith(delimiter) || !readPart(start, delimiter, position, name, part))
+        return false;
+    value = part.data;
+    return true;
+}
+
 bool MultipartForm::parse(const QByteArray& body, const QByteArray& boundary)
 {
     if (boundary.isEmpty())
         return false;
     const QByteArray delimiter = "--" + boundary;
     qsizetype position = body.indexOf(delimiter);
-    if (position < 0)
-        return false;
-    while (true) {
-        position += delimiter.size();
-        if (body.mid(position, 2) == "--")
-            return true;
-        if (body.mid(position, 2) != "\r\n")
+    while (position >= 0) {
+        QString name;
+        Part part;
+        if (!readPart(body, delimiter, position, name, part))
+            return position < 0;
+        if (m_parts.size() >= ServerLimits::MAX_FORM_PARTS)
             return false;
-        position += 2;
-        const qsizetype headEnd = body.indexOf("\r\n\r\n", position);
-        const qsizetype next = body.indexOf("\r\n" + delimiter, position);
-        if (headEnd < 0 || next < 0 || headEnd > next)
-            return false;
-        QByteArray disposition;
-        QByteArray contentType;
-        for (const QByteArray& line : body.mid(position, headEnd - position).split('\n')) {
-            const QByteArray name = line.left(line.indexOf(':')).trimmed().toLower();
-            const QByteArray value = line.mid(line.indexOf(':') + 1).trimmed();
-            if (name == "content-disposition")
-                disposition = value;
-            else if (name == "content-type")
-                contentType = value;
-        }
-        const QString fieldName = QString::fromUtf8(parameter(disposition, "name"));
-        if (fieldName.isEmpty())
-            return false;
-        m_parts.insert(fieldName, Part{QString::fromUtf8(parameter(disposition, "filename")), contentType,
-                                       body.mid(headEnd + 4, next - headEnd - 4)});
-        position = next + 2;
+        m_parts.insert(name, part);
     }
+    return false;
 }

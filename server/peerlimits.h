@@ -1,24 +1,30 @@
 #pragma once
 
+#include "logthrottle.h"
+
 #include <QElapsedTimer>
 #include <QHash>
 #include <QHostAddress>
 #include <QObject>
-#include <QTimer>
+
+#include <list>
 
 // Per-address accounting: connections open at once, an upload rate, and one log line per
-// offending address per minute however often it offends.
+// offending address per minute however often it offends. An IPv6 address counts as its /64,
+// which one subscriber usually holds whole. The table keeps the addresses seen last, up to a
+// bound: the least recently seen one without a connection makes way for a newcomer.
 class PeerLimits : public QObject
 {
     Q_OBJECT
 
 public:
     static constexpr qint64 MINUTE_MS = 60 * 1000;
-    // Forgotten addresses beyond this many are dropped early, so the table itself stays bounded.
     static constexpr int MAX_TRACKED_ADDRESSES = 100000;
 
     PeerLimits(int connectionsPerAddress, int uploadsPerMinute, QObject* parent = nullptr);
 
+    // What an address is counted as: itself, or for IPv6 its /64.
+    static QHostAddress keyOf(const QHostAddress& address);
     // An object destroyed with owner that signals it even when owner's own signals are blocked,
     // as the WebSocket blocks its socket's.
     static QObject* lifeOf(QObject* owner);
@@ -26,7 +32,7 @@ public:
     bool admit(const QHostAddress& address, QObject* owner);
     // Takes one upload from the address's allowance; false when it is spent for now.
     bool allowUpload(const QHostAddress& address);
-    // Logs what at most once a minute for each address.
+    // Logs what at most once a minute for each address, and a few lines a minute in all.
     void logOffence(const QHostAddress& address, const QString& what);
 
 private:
@@ -36,14 +42,16 @@ private:
         double uploadTokens = -1;
         qint64 refilledAt = 0;
         qint64 loggedAt = -MINUTE_MS;
-        qint64 seenAt = 0;
+        std::list<QHostAddress>::iterator recent;
     };
-    void onPruneTimeout();
-    Peer& peer(const QHostAddress& address);
+    Peer& peer(const QHostAddress& key);
+    void makeRoom();
+    static QString nameOf(const QHostAddress& key);
 
     int m_connectionsPerAddress;
     int m_uploadsPerMinute;
     QHash<QHostAddress, Peer> m_peers;
+    std::list<QHostAddress> m_recent; // most recently seen first
     QElapsedTimer m_clock;
-    QTimer m_pruneTimer;
+    LogThrottle m_log;
 };

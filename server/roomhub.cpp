@@ -1,11 +1,14 @@
 #include "roomhub.h"
 
 #include "logtext.h"
+#include "serverlimits.h"
+#include "socketbacklog.h"
 
 #include <QDebug>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRandomGenerator>
 #include <QWebSocket>
 
 namespace {
@@ -56,20 +59,60 @@ QString RoomHub::peerOf(const QWebSocket* client)
     return client->peerAddress().toString() + QLatin1Char(':') + QString::number(client->peerPort());
 }
 
-void RoomHub::addClient(QWebSocket* client)
+void RoomHub::addClient(QWebSocket* client, QTcpSocket* socket)
 {
     client->setParent(this);
     client->setMaxAllowedIncomingMessageSize(MAX_INCOMING_MESSAGE_BYTES);
     client->setMaxAllowedIncomingFrameSize(MAX_INCOMING_MESSAGE_BYTES);
-    m_clients.insert(client, {});
+    Client entry;
+    entry.socket = socket;
+    m_clients.insert(client, entry);
     qInfo().noquote() << "Connexion WebSocket de" << peerOf(client) << "(" << m_clients.size() << "clients )";
     connect(client, &QWebSocket::textMessageReceived, this,
             [this, client](const QString& text) { onTextMessage(client, text); });
-    connect(client, &QWebSocket::pong, this, [this, client] {
-        if (auto it = m_clients.find(client); it != m_clients.end())
-            it->awaitingPong = false;
-    });
+    connect(client, &QWebSocket::pong, this,
+            [this, client](quint64, const QByteArray& payload) { onPong(client, payload); });
     connect(client, &QWebSocket::disconnected, this, [this, client] { onDisconnected(client); });
+    if (socket) {
+        // Qt answers every ping by itself: reading little at a time bounds the pongs one batch of
+        // pings queues, and each read is a moment to see whether the client still takes them.
+        socket->setReadBufferSize(ServerLimits::WEBSOCKET_READ_BUFFER_BYTES);
+        connect(socket, &QIODevice::readyRead, this, [this, client] { onSocketRead(client); });
+    }
+}
+
+qint64 RoomHub::unsentBytes(QWebSocket* client) const
+{
+    const QTcpSocket* socket = m_clients.value(client).socket;
+    return socket ? SocketBacklog::unsentBytes(socket) : client->bytesToWrite();
+}
+
+void RoomHub::warn(const QString& kind, const QString& line)
+{
+    qint64 held = 0;
+    if (m_log.pass(kind, &held))
+        qWarning().noquote() << line + LogThrottle::heldNote(held);
+}
+
+void RoomHub::onSocketRead(QWebSocket* client)
+{
+    const auto it = m_clients.find(client);
+    if (it == m_clients.end())
+        return;
+    if (++it->reads > ServerLimits::MAX_CLIENT_READS_PER_PING) {
+        drop(client, "trop de messages");
+        return;
+    }
+    if (unsentBytes(client) > ServerLimits::MAX_UNSENT_BYTES)
+        drop(client, "trop de données en attente");
+}
+
+void RoomHub::onPong(QWebSocket* client, const QByteArray& payload)
+{
+    // A pong nobody asked for says nothing about the client being alive.
+    const auto it = m_clients.find(client);
+    if (it != m_clients.end() && !it->pingPayload.isEmpty() && payload == it->pingPayload)
+        it->pingPayload.clear();
 }
 
 void RoomHub::onDisconnected(QWebSocket* client)
@@ -82,7 +125,8 @@ void RoomHub::onDisconnected(QWebSocket* client)
 
 void RoomHub::drop(QWebSocket* client, const char* reason)
 {
-    qWarning().noquote() << "Client WebSocket" << peerOf(client) << "déconnecté :" << reason;
+    warn(QString::fromUtf8(reason),
+         QStringLiteral("Client WebSocket %1 déconnecté : %2").arg(peerOf(client), QString::fromUtf8(reason)));
     client->abort();
     onDisconnected(client);
 }
@@ -90,12 +134,15 @@ void RoomHub::drop(QWebSocket* client, const char* reason)
 void RoomHub::onPingTimeout()
 {
     for (QWebSocket* client : m_clients.keys()) {
-        if (m_clients.value(client).awaitingPong) {
+        Client& entry = m_clients[client];
+        if (!entry.pingPayload.isEmpty()) {
             drop(client, "pas de réponse au ping");
             continue;
         }
-        m_clients[client].awaitingPong = true;
-        client->ping();
+        const quint64 nonce = QRandomGenerator::global()->generate64();
+        entry.pingPayload = QByteArray(reinterpret_cast<const char*>(&nonce), sizeof nonce);
+        entry.reads = 0;
+        client->ping(entry.pingPayload);
     }
 }
 
@@ -105,7 +152,8 @@ void RoomHub::onTextMessage(QWebSocket* client, const QString& text)
     if (!m_clients.contains(client))
         return;
     if (!roomsOf(text, rooms)) {
-        qWarning().noquote() << "Message ignoré de" << peerOf(client) << ":" << LogText::quoted(text);
+        warn(QStringLiteral("ignored"),
+             QStringLiteral("Message ignoré de %1 : %2").arg(peerOf(client), LogText::quoted(text)));
         return;
     }
     m_clients[client].rooms = QSet<QString>(rooms.cbegin(), rooms.cend());
@@ -132,7 +180,7 @@ int RoomHub::broadcast(const QString& room, const QString& imagePath, const QStr
     for (QWebSocket* client : m_clients.keys()) {
         if (!m_clients.value(client).rooms.contains(room))
             continue;
-        if (client->bytesToWrite() > MAX_UNSENT_BYTES) {
+        if (unsentBytes(client) > ServerLimits::MAX_UNSENT_BYTES) {
             drop(client, "trop de données en attente");
             continue;
         }

@@ -1,12 +1,17 @@
 #pragma once
 
+#include "logthrottle.h"
+
+#include <QByteArray>
 #include <QHash>
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QSet>
 #include <QString>
 #include <QTimer>
 
+class QTcpSocket;
 class QWebSocket;
 
 // The connected WebSocket clients and the rooms each one listens to.
@@ -19,8 +24,6 @@ public:
     static constexpr int MAX_ROOMS = 50;
     // A subscription of MAX_ROOMS rooms fits with room to spare.
     static constexpr int MAX_INCOMING_MESSAGE_BYTES = 4096;
-    // Twenty broadcasts or more: a client this far behind is not reading.
-    static constexpr qint64 MAX_UNSENT_BYTES = 32 * 1024;
     static constexpr int LOGGED_ROOMS = 5;
 
     explicit RoomHub(int pingIntervalMs, QObject* parent = nullptr);
@@ -28,8 +31,9 @@ public:
 
     // A room as typed, trimmed; empty when it is not 1 to MAX_ROOM_LENGTH characters.
     static QString validRoom(const QString& room);
-    // Takes the connection over; it is deleted when it closes.
-    void addClient(QWebSocket* client);
+    // Takes the connection over; it is deleted when it closes. socket is the one below it, where
+    // its unsent bytes wait (none when unknown: only the WebSocket's own count is seen then).
+    void addClient(QWebSocket* client, QTcpSocket* socket);
     int clientCount() const { return int(m_clients.size()); }
     // Sends a photo to every client subscribed to room; returns how many got it.
     int broadcast(const QString& room, const QString& imagePath, const QString& message);
@@ -41,9 +45,15 @@ private:
     struct Client
     {
         QSet<QString> rooms;
-        bool awaitingPong = false;
+        QPointer<QTcpSocket> socket;
+        QByteArray pingPayload; // of our ping not yet answered; empty when none is
+        int reads = 0;          // since our last ping
     };
     void onTextMessage(QWebSocket* client, const QString& text);
+    void onPong(QWebSocket* client, const QByteArray& payload);
+    void onSocketRead(QWebSocket* client);
+    qint64 unsentBytes(QWebSocket* client) const;
+    void warn(const QString& kind, const QString& line);
     void onDisconnected(QWebSocket* client);
     void onPingTimeout();
     void drop(QWebSocket* client, const char* reason);
@@ -51,4 +61,5 @@ private:
 
     QHash<QWebSocket*, Client> m_clients;
     QTimer m_pingTimer;
+    LogThrottle m_log;
 };

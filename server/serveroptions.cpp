@@ -106,6 +106,13 @@ bool readAddress(const QCommandLineParser& parser, ServerOptions& options, QStri
                                 "mandataire inverse.");
         return false;
     }
+    if (parser.isSet(QStringLiteral("trusted-proxy")))
+        options.trustedProxy = QHostAddress(parser.value(QStringLiteral("trusted-proxy")));
+    if (options.trustedProxy.isNull()) {
+        *error = QStringLiteral("--trusted-proxy attend une adresse IP, pas « %1 ».")
+                     .arg(parser.value(QStringLiteral("trusted-proxy")));
+        return false;
+    }
     options.storage =
         parser.isSet(QStringLiteral("storage"))
             ? parser.value(QStringLiteral("storage"))
@@ -170,6 +177,10 @@ bool ServerOptions::parse(const QStringList& arguments, QString* error)
         option("max-connections", "Connections open at once (default 2048, and below the open-file limit).", "count"),
         option("max-connections-per-address", "Connections open at once from one address (default 64).", "count"),
         option("uploads-per-minute", "Uploads accepted from one address per minute (default 30).", "count"),
+        option("trusted-proxy",
+               "With --no-tls, the address of the reverse proxy: only its X-Real-IP and X-Forwarded-For "
+               "name the client (default 127.0.0.1).",
+               "address"),
     });
     parser.process(arguments);
     return readAddress(parser, *this, error) && readTls(parser, *this, error) && readLimits(parser, *this, error);

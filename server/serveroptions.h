@@ -31,12 +31,16 @@ struct ServerOptions
     int uploadsPerMinute = 30;
 
     // Timings in milliseconds; tests shorten them.
-    int headTimeoutMs = 10000; // TLS handshake and request head together
+    int headTimeoutMs = 10000; // TLS handshake and request head together; the WebSocket handshake after it
     int idleTimeoutMs = 15000; // longest silence while a body arrives or an answer leaves
     int pingIntervalMs = 30000;
     // A connection still in its handshake or head makes way for a newcomer only after this long,
     // so a crowd reconnecting at once is not cut short by its own later members.
     int evictAfterMs = 1000;
+    // A whole upload body (32 MiB at some 2 Mbit/s).
+    int bodyTimeoutMs = 120000;
+    // With plain, the one peer whose X-Real-IP and X-Forwarded-For are believed.
+    QHostAddress trustedProxy = QHostAddress(QHostAddress::LocalHost);
 
     // Reads the command line (handles --help itself); false with a readable reason otherwise.
     bool parse(const QStringList& arguments, QString* error);

@@ -2,6 +2,10 @@
 #include "picturestore.h"
 #include "testsupport.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 using namespace Qt::StringLiterals;
 using namespace TestSupport;
 
@@ -15,7 +19,8 @@ class TestImageServer : public QObject
     std::unique_ptr<ImageServer> m_server;
     QString m_url;
     QNetworkAccessManager m_network;
-    const Fields m_form{{"room", "r1"}, {"message", "m"}, {"picture", png({8, 8}, Qt::darkCyan)}, {"key", "s3cret"}};
+    // The key comes first: the server checks it before it takes the rest.
+    const Fields m_form{{"key", "s3cret"}, {"room", "r1"}, {"message", "m"}, {"picture", png({8, 8}, Qt::darkCyan)}};
 
 private slots:
     void init()
@@ -75,7 +80,7 @@ private slots:
         // As a phone writes it: EXIF orientation "turn a quarter" (6), a position in a comment; then junk.
         const char phone[] = "\xff\xe1\0\042Exif\0\0MM\0*\0\0\0\x08\0\x01\x01\x12\0\x03\0\0\0\x01\0\x06\0\0\0\0\0\0"
                              "\xff\xfe\0\x18GPS 48.8584 N 2.2945 E";
-        const QByteArray p = m_form[2].second, r = "r1", m = "Bonjour à tous", k = "s3cret",
+        const QByteArray p = m_form[3].second, r = "r1", m = "Bonjour à tous", k = "s3cret",
                          photo = QByteArray(jpeg.data()).insert(2, phone, sizeof phone - 1) + "junk";
         row("no key", {"403", r, m, p});
         row("wrong key", {"403", r, m, p, "s3cres"});
@@ -98,7 +103,7 @@ private slots:
         auto client = connectClient({u"r1"_s});
         QSignalSpy received(client.get(), &QWebSocket::textMessageReceived);
         const auto reply =
-            upload({{"room", form[1]}, {"message", form[2]}, {"picture", form[3]}, {"key", form.value(4)}},
+            upload({{"key", form.value(4)}, {"room", form[1]}, {"message", form[2]}, {"picture", form[3]}},
                    {{"X-Upload-Key", form.value(5)}});
         QVERIFY2(reply.status == form[0].toInt() && !reply.body.isEmpty(), reply.body.constData());
         QCOMPARE(QDir(m_storage->path()).entryList(QDir::Files).size(), reply.status == 200 ? 1 : 0);
@@ -149,8 +154,42 @@ private slots:
         QTRY_COMPARE(get(u"/users"_s).body, QByteArray("1"));
 
         m_options.plain = true; // behind a proxy on this machine, uploads count for the address it adds last
-        m_options.uploadsPerMinute = 1;
+        m_options.bodyTimeoutMs = 1500;
+        m_options.maxConnections = 64;
         startServer();
+        const QByteArray announce = "POST /upload HTTP/1.1\r\nX-Upload-Key: s3cret\r\nContent-Length: 65536\r\n";
+        QTcpSocket trickle, again, other; // an address holds one largest body at a time, others have theirs
+        for (auto [socket, address] : std::initializer_list<std::pair<QTcpSocket*, QByteArray>>{
+                 {&trickle, "203.0.113.7"}, {&again, "203.0.113.7"}, {&other, "203.0.113.8"}}) {
+            socket->connectToHost(QHostAddress::LocalHost, m_server->port());
+            socket->write(announce + "X-Real-IP: " + address + "\r\n\r\n");
+        }
+        QTRY_VERIFY(again.bytesAvailable() > 0);
+        QVERIFY(again.readAll().startsWith("HTTP/1.1 503 "));
+        QElapsedTimer steady; // a byte every 200 ms never looks idle, yet the whole body has a deadline
+        steady.start();
+        while (trickle.state() == QAbstractSocket::ConnectedState && steady.elapsed() < 10000) {
+            trickle.write("-");
+            QTest::qWait(200);
+        }
+        QVERIFY2(steady.elapsed() < 3000, QByteArray::number(steady.elapsed()).constData());
+        QCOMPARE(other.bytesAvailable(), 0);
+
+        m_options.uploadsPerMinute = 1;
+        m_options.trustedProxy = QHostAddress(u"127.0.0.2"_s); // another peer's headers are not believed
+        startServer();
+        QCOMPARE(upload(m_form, {{"X-Real-IP", "203.0.113.4"}}).status, 200);
+        QCOMPARE(upload(m_form, {{"X-Real-IP", "203.0.113.5"}}).status, 429);
+
+        m_options.trustedProxy = QHostAddress(QHostAddress::LocalHost);
+        startServer();
+        // An IPv6 client counts as its /64; a wrong key is charged as a right one; the key comes first.
+        QCOMPARE(upload(m_form, {{"X-Real-IP", "2001:db8::1"}}).status, 200);
+        QCOMPARE(upload(m_form, {{"X-Real-IP", "2001:db8::2"}}).status, 429);
+        QCOMPARE(upload(m_form, {{"X-Real-IP", "2001:db8:0:1::1"}}).status, 200);
+        QCOMPARE(upload(m_form, {{"X-Real-IP", "203.0.113.6"}, {"X-Upload-Key", "s3cres"}}).status, 403);
+        QCOMPARE(upload(m_form, {{"X-Real-IP", "203.0.113.6"}}).status, 429);
+        QCOMPARE(upload(m_form.mid(1) + m_form.mid(0, 1), {{"X-Real-IP", "203.0.113.3"}}).status, 403);
         QCOMPARE(upload(m_form, {{"X-Real-IP", "203.0.113.1"}}).status, 200);
         QCOMPARE(upload(m_form, {{"X-Forwarded-For", "203.0.113.1, 203.0.113.2"}}).status, 200);
         for (int i = 0; i < 3; ++i)
@@ -158,17 +197,61 @@ private slots:
         QCOMPARE(log.countStartingWith(u"Limite atteinte pour 203.0.113.1"_s), 1);
     }
 
+    void webSocketsThatTakeWithoutGiving_data()
+    {
+        QTest::addColumn<QByteArray>("frames"); // sent again and again, nothing read
+        QTest::addColumn<int>("everyMs");
+        QTest::addColumn<int>("pingMs");
+        QTest::addColumn<QString>("reason");
+        const QByteArray ping = QByteArray::fromHex("8982000000007031"), pong = QByteArray::fromHex("8a82000000007031");
+        const QByteArray longPing = QByteArray("\x89\xfd", 2) + QByteArray(4, '\0') + QByteArray(125, 'p');
+        QTest::newRow("ping flood") << ping.repeated(64) << 0 << 30000 << u"trop de messages"_s;
+        QTest::newRow("pongs left unread") << longPing.repeated(512) << 50 << 30000 << u"trop de données en attente"_s;
+        QTest::newRow("pongs nobody asked for") << pong << 50 << 300 << u"pas de réponse au ping"_s;
+    }
+
+    void webSocketsThatTakeWithoutGiving()
+    {
+        QFETCH(QByteArray, frames);
+        QFETCH(int, everyMs);
+        QFETCH(int, pingMs);
+        QFETCH(QString, reason);
+        m_options.pingIntervalMs = pingMs;
+        startServer();
+        LogCapture log;
+        QSslSocket socket; // what the server sends back waits on its side
+        QVERIFY(connectThroughSmallBuffer(socket, 1));
+        socket.write("GET / HTTP/1.1\r\nHost: localhost\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                     "Sec-WebSocket-Version: 13\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n\r\n");
+        QTRY_COMPARE(get(u"/users"_s).body, QByteArray("1"));
+        QElapsedTimer sending;
+        sending.start();
+        while (log.lines().filter(u"déconnecté : "_s).isEmpty() && sending.elapsed() < 10000) {
+            socket.write(frames);
+            QTest::qWait(everyMs);
+        }
+        QCOMPARE(log.lines().filter(u"déconnecté : "_s + reason).size(), 1);
+        QCOMPARE(get(u"/users"_s).body, QByteArray("0"));
+    }
+
     void rawRequests()
     {
         const QByteArray ok = "HTTP/1.1 200 OK\r\n", missing = "HTTP/1.1 404 ", gone = "\r\n\r\nIntrouvable.\n";
         for (const auto& [request, start, ending] : std::initializer_list<std::array<QByteArray, 3>>{
-                 {"HEAD /users HTTP/1.1\r\n\r\n", ok, "Content-Length: 1\r\nConnection: close\r\n\r\n"},
-                 {"GET /users HTTP/1.1\nHost: localhost\n\n", ok, "Connection: close\r\n\r\n0"},
+                 {"HEAD /users HTTP/1.1\r\n\r\n", ok, "Content-Length: 1\r\nConnection: keep-alive\r\n\r\n"},
+                 {"GET /users HTTP/1.1\nHost: localhost\n\n", ok, "Connection: keep-alive\r\n\r\n0"},
+                 {"GET /users HTTP/1.0\r\n\r\n", ok, "Connection: close\r\n\r\n0"},
                  {"POST /upload HTTP/1.1\r\nContent-Length: 10\r\n\r\n123456789", {}, {}},
                  {"GET /images/%2e%2e/%2e%2e/etc/passwd HTTP/1.1\r\n\r\n", missing, gone},
                  {"GET /images/00000000000000000000000000000000.png HTTP/1.1\r\n\r\n", missing, gone},
                  {"GET /nothing HTTP/1.1\r\n\r\n", missing, gone},
-                 {"GET /upload HTTP/1.1\r\n\r\n", "HTTP/1.1 405 ", "POST.\n"}}) {
+                 {"GET /upload HTTP/1.1\r\n\r\n", "HTTP/1.1 405 ", "POST.\n"},
+                 // Kept for the next request, answered one after the other.
+                 {"GET /users HTTP/1.1\r\n\r\nGET /nothing HTTP/1.1\r\nConnection: close\r\n\r\n", ok, gone},
+                 // The WebSocket server reads CRLF heads only: a bare LF one would hang there.
+                 {"GET / HTTP/1.1\nUpgrade: websocket\nConnection: Upgrade\nSec-WebSocket-Version: 13\n"
+                  "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\n\n",
+                  "HTTP/1.1 400 ", "CRLF attendues.\n"}}) {
             QSslSocket socket;
             socket.connectToHostEncrypted(u"localhost"_s, m_server->port());
             socket.write(request);
@@ -201,6 +284,27 @@ private slots:
     }
 
 private:
+    // A client socket whose kernel buffer is small and which reads ahead at most readAhead bytes,
+    // so that what the server sends soon waits on the server's side.
+    bool connectThroughSmallBuffer(QSslSocket& socket, qint64 readAhead)
+    {
+        const int descriptor = ::socket(AF_INET, SOCK_STREAM, 0);
+        const int smallBuffer = 4096;
+        ::setsockopt(descriptor, SOL_SOCKET, SO_RCVBUF, &smallBuffer, sizeof smallBuffer);
+        sockaddr_in server{};
+        server.sin_family = AF_INET;
+        server.sin_port = htons(m_server->port());
+        server.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::connect(descriptor, reinterpret_cast<sockaddr*>(&server), sizeof server) != 0)
+            return false;
+        socket.setReadBufferSize(readAhead);
+        if (!socket.setSocketDescriptor(descriptor))
+            return false;
+        socket.setPeerVerifyName(u"localhost"_s);
+        socket.startClientEncryption();
+        return true;
+    }
+
     void startServer()
     {
         m_server = std::make_unique<ImageServer>(m_options);
