@@ -7,6 +7,8 @@
 #   reconnect   1000 clients reconnecting at once after a restart, 10 times; accepting afterwards
 #   slowloris   60 s of slowhttptest's slow headers, with a normal client from another address
 #   testssl     testssl.sh's verdicts on the server's TLS set-up
+#   bomb        uploads of a few bytes claiming huge pictures: the answers, the server's and its
+#               decoders' peaks (goal: 64 MiB each), and that no subscriber hears of them
 # Each part gets a fresh server, so each peak (VmHWM) is its own. Every part stops by itself.
 # Exits non-zero when a goal is missed. --quick shortens every part; naming parts runs only those.
 set -euo pipefail
@@ -22,7 +24,7 @@ if [ "${1:-}" = --quick ]; then
     shift
 fi
 parts=("$@")
-[ $# -gt 0 ] || parts=(silent fan-out non-reading big reconnect slowloris testssl)
+[ $# -gt 0 ] || parts=(silent fan-out non-reading big reconnect slowloris testssl bomb)
 
 PORT=18443
 MEMORY_GOAL_KIB=$((512 * 1024))
@@ -62,7 +64,7 @@ normal_wait_ms() {
 
 start_server() {
     build-reliability/server/glimdeck-server --cert "$certs/server.pem" --key "$certs/server.key" \
-        --port "$PORT" --listen 127.0.0.1 --storage "$work/storage" >>"$work/server.log" 2>&1 &
+        --port "$PORT" --listen 127.0.0.1 --storage "$work/storage" --open-uploads >>"$work/server.log" 2>&1 &
     server_pid=$!
     local i
     for ((i = 0; i < 100; ++i)); do
@@ -208,6 +210,16 @@ run_testssl() {
     finish_server testssl
 }
 
+run_bomb() {
+    echo "== bomb: pictures that claim far more than they hold"
+    start_server
+    convert -size 16x16 xc:'#808080' -strip -interlace JPEG "$work/progressive.jpg"
+    convert -size 16x16 xc:'#808080' -strip -interlace none "$work/baseline.jpg"
+    attack bomb --server-pid "$server_pid" --progressive "$work/progressive.jpg" --baseline "$work/baseline.jpg" \
+        --room bomb || miss "a bomb was accepted, broadcast, or cost more than 64 MiB"
+    finish_server bomb
+}
+
 build
 for part in "${parts[@]}"; do
     case $part in
@@ -218,6 +230,7 @@ for part in "${parts[@]}"; do
     reconnect) run_reconnect ;;
     slowloris) run_slowloris ;;
     testssl) run_testssl ;;
+    bomb) run_bomb ;;
     *) echo "attack: no part named $part" >&2 && exit 2 ;;
     esac
 done

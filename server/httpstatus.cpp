@@ -7,6 +7,7 @@ QByteArray HttpStatus::reasonPhrase(int status)
     static const QHash<int, QByteArray> phrases{{101, "Switching Protocols"},
                                                 {200, "OK"},
                                                 {400, "Bad Request"},
+                                                {401, "Unauthorized"},
                                                 {403, "Forbidden"},
                                                 {404, "Not Found"},
                                                 {405, "Method Not Allowed"},

@@ -30,10 +30,10 @@ ImageServer::ImageServer(const ServerOptions& options, QObject* parent)
     , m_hub(options.pingIntervalMs)
     , m_store(options.storage, options.maxAgeHours, options.quotaBytes)
     , m_limits(options.maxConnectionsPerAddress, options.uploadsPerMinute)
+    , m_viewKey(options.viewKey)
+    , m_decoder(options.decoderProgram)
 {
     m_options.tls = ServerOptions::secureConfiguration(options.tls);
-    // One picture is decoded at a time, beside the event loop, so decoding bounds its memory.
-    m_encoder.setMaxThreadCount(1);
     m_listener.setMaxPendingConnections(1 << 20);
     m_webSockets.setMaxPendingConnections(1 << 20);
     m_webSockets.setHandshakeTimeout(std::chrono::milliseconds(options.headTimeoutMs));
@@ -137,6 +137,8 @@ void ImageServer::onHeadReceived(HttpConnection* connection)
         return;
     }
     const HttpRequest& request = connection->request();
+    if ((request.isWebSocketUpgrade() || request.path == QLatin1String("/users")) && !mayView(connection, client))
+        return;
     if (request.isWebSocketUpgrade()) {
         upgrade(connection);
     } else if (request.path == QLatin1String("/upload")) {
@@ -208,6 +210,15 @@ void ImageServer::onWebSocketConnected()
         }
         m_hub.addClient(client);
     }
+}
+
+bool ImageServer::mayView(HttpConnection* connection, const QHostAddress& client)
+{
+    if (m_viewKey.matches(SecretKey::bearerToken(connection->request().header("authorization"))))
+        return true;
+    m_limits.logOffence(client, QStringLiteral("clé de lecture absente ou fausse"));
+    connection->respond(401, TEXT, "Clé de lecture nécessaire.\n");
+    return false;
 }
 
 bool ImageServer::keyMatches(const QByteArray& key) const
@@ -295,15 +306,9 @@ void ImageServer::onBodyReceived(HttpConnection* connection)
     }
     // The reservation stays until the picture is decoded, so bodies waiting for the decoder count too.
     const QPointer<HttpConnection> guarded(connection);
-    m_encoder.start([this, guarded, fields, reserved] {
-        const PictureStore::Encoded picture = PictureStore::reencode(fields.picture);
-        QMetaObject::invokeMethod(
-            this,
-            [this, guarded, fields, reserved, picture] {
-                m_bodyBytes -= reserved;
-                finishUpload(guarded, fields, picture);
-            },
-            Qt::QueuedConnection);
+    m_decoder.reencode(fields.picture, [this, guarded, fields, reserved](const PictureStore::Encoded& picture) {
+        m_bodyBytes -= reserved;
+        finishUpload(guarded, fields, picture);
     });
 }
 
@@ -313,7 +318,13 @@ void ImageServer::finishUpload(QPointer<HttpConnection> connection, const Upload
     if (!connection)
         return;
     if (picture.bytes.isEmpty()) {
-        respondPage(connection, 415, QStringLiteral("Ce fichier n'est pas une image lisible."));
+        respondPage(connection, 415,
+                    picture.refusal.isEmpty() ? QStringLiteral("Ce fichier n'est pas une image lisible.")
+                                              : picture.refusal);
+        return;
+    }
+    if (!m_store.fits(picture)) {
+        respondPage(connection, 413, QStringLiteral("Image trop volumineuse pour la place réservée aux images."));
         return;
     }
     const QString path = m_store.store(picture);

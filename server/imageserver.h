@@ -1,9 +1,11 @@
 #pragma once
 
 #include "connectionlistener.h"
+#include "decodeworker.h"
 #include "peerlimits.h"
 #include "picturestore.h"
 #include "roomhub.h"
+#include "secretkey.h"
 #include "serveroptions.h"
 
 #include <QHash>
@@ -11,7 +13,6 @@
 #include <QObject>
 #include <QPointer>
 #include <QTcpSocket>
-#include <QThreadPool>
 #include <QWebSocketServer>
 
 class HttpConnection;
@@ -59,6 +60,8 @@ private:
                       const PictureStore::Encoded& picture);
     QHostAddress clientAddress(const HttpConnection* connection) const;
     bool keyMatches(const QByteArray& key) const;
+    // False, and answered 401, when the request must show the view key and does not.
+    bool mayView(HttpConnection* connection, const QHostAddress& client);
 
     ServerOptions m_options;
     ConnectionListener m_listener;
@@ -66,7 +69,8 @@ private:
     RoomHub m_hub;
     PictureStore m_store;
     PeerLimits m_limits;
-    QThreadPool m_encoder;
+    SecretKey m_viewKey;
+    DecodeWorker m_decoder;
     QList<QPointer<HttpConnection>> m_waiting;
     QList<QPointer<QTcpSocket>> m_upgrading;
     QHash<HttpConnection*, qint64> m_reservedBodies;
