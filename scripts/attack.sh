@@ -26,7 +26,7 @@ fi
 parts=("$@")
 [ $# -gt 0 ] || parts=(silent fan-out non-reading big reconnect slowloris testssl bomb)
 
-PORT=18443
+PORT=${PORT:-18443}
 MEMORY_GOAL_KIB=$((512 * 1024))
 WAIT_GOAL_MS=1000
 

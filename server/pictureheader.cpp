@@ -14,9 +14,30 @@ quint32 bigEndian32(const QByteArray& bytes, qsizetype at)
     return bigEndian16(bytes, at) << 16 | bigEndian16(bytes, at + 2);
 }
 
+// From a PNG header's bit depth and colour type.
+qint64 bitsPerPixel(const QByteArray& header, qsizetype at)
+{
+    const int depth = quint8(header[at + 8]);
+    switch (quint8(header[at + 9])) {
+    case 2:
+        return 3 * depth;
+    case 4:
+        return 2 * depth;
+    case 6:
+        return 4 * depth;
+    default:
+        return depth;
+    }
+}
+
 qint64 roundUp(qint64 value, qint64 step)
 {
     return (value + step - 1) / step * step;
+}
+
+QString truncated(const QString& format)
+{
+    return QStringLiteral("%1 tronqué : il contient moins de données que sa taille n'en demande.").arg(format);
 }
 
 QString tooLarge(qint64 width, qint64 height)
@@ -79,6 +100,7 @@ QString PictureHeader::jpegRefusal(const QByteArray& jpeg)
     qint64 coefficients = 0;
     int components = 0;
     int scans = 0;
+    qint64 scanBytes = 0;
     qsizetype at = 2;
     while (at + 4 <= jpeg.size()) {
         if (quint8(jpeg[at]) != 0xFF)
@@ -122,10 +144,17 @@ QString PictureHeader::jpegRefusal(const QByteArray& jpeg)
             const bool buffered = progressive || quint8(jpeg[body]) < components;
             if (buffered && coefficients > MAX_COEFFICIENT_BYTES)
                 return tooLarge(width, height);
-            at = afterScanData(jpeg, at);
+            const qsizetype end = afterScanData(jpeg, at);
+            scanBytes += end - at;
+            at = end;
         }
     }
-    return scans ? QString() : unreadable;
+    if (!scans)
+        return unreadable;
+    // Every block costs at least one bit of its first scan: fewer bytes than that is a file cut
+    // short, or one that only claims its size, which the decoder would still fill in whole.
+    const qint64 blocks = coefficients / 128;
+    return scanBytes * 8 < blocks ? truncated(QStringLiteral("JPEG")) : QString();
 }
 
 QString PictureHeader::pngRefusal(const QByteArray& png)
@@ -133,6 +162,8 @@ QString PictureHeader::pngRefusal(const QByteArray& png)
     const QString unreadable = QStringLiteral("PNG illisible.");
     qint64 metadata = 0;
     qint64 compressedMetadata = 0;
+    qint64 rawBytes = 0;
+    qint64 pixelData = 0;
     bool header = false;
     qsizetype at = PNG_SIGNATURE.size();
     while (at + 12 <= png.size()) {
@@ -150,10 +181,13 @@ QString PictureHeader::pngRefusal(const QByteArray& png)
                 return unreadable;
             if (width * height > MAX_PIXELS || width * height * bytesPerPixel > MAX_PNG_PIXEL_BYTES)
                 return tooLarge(width, height);
+            rawBytes = height * (1 + (width * bitsPerPixel(png, at + 8) + 7) / 8);
             header = true;
         }
+        if (type == "IDAT")
+            pixelData += length;
         if (type == "IEND")
-            return QString();
+            break;
         // Ancillary chunks have a lower-case first letter; all are dropped on re-encoding anyway.
         if (type[0] >= 'a' && type[0] <= 'z') {
             metadata += length;
@@ -164,6 +198,9 @@ QString PictureHeader::pngRefusal(const QByteArray& png)
         }
         at += 12 + length;
     }
-    // A PNG cut short still shows what arrived of it.
-    return header ? QString() : unreadable;
+    if (!header)
+        return unreadable;
+    // Deflate packs at most 1032 bytes into one: fewer bytes than that is a file cut short, or
+    // one that only claims its size.
+    return pixelData * MAX_DEFLATE_RATIO < rawBytes ? truncated(QStringLiteral("PNG")) : QString();
 }

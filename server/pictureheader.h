@@ -25,6 +25,9 @@ public:
     // times their size at worst.
     static constexpr qint64 MAX_PNG_COMPRESSED_METADATA_BYTES = 16 * 1024;
     static constexpr qint64 MAX_PNG_METADATA_BYTES = 1 * MIB;
+    // What deflate can pack into one byte at best: a PNG's pixel data is never smaller than its
+    // pixels divided by this.
+    static constexpr qint64 MAX_DEFLATE_RATIO = 1032;
 
     // Empty when the upload may be decoded; otherwise why not, for the uploader.
     static QString refusal(const QByteArray& upload);

@@ -24,11 +24,11 @@ static qsizetype segment(const QByteArray& jpeg, quint8 marker)
     return at;
 }
 
-// The progressive JPEG claiming width x height: a few hundred bytes, gigabytes to decode.
-static QByteArray progressiveBomb(int width, int height)
+// The JPEG claiming width x height: a few hundred bytes, gigabytes to decode when progressive.
+static QByteArray jpegBomb(bool progressive, int width, int height)
 {
-    QByteArray bomb = smallJpeg(true);
-    const qsizetype frame = segment(bomb, 0xC2);
+    QByteArray bomb = smallJpeg(progressive);
+    const qsizetype frame = segment(bomb, progressive ? 0xC2 : 0xC0);
     const char size[] = {char(height >> 8), char(height), char(width >> 8), char(width)};
     return bomb.replace(frame + 5, 4, size, 4);
 }
@@ -65,6 +65,14 @@ static QByteArray textBomb(int megabytes)
     const QByteArray text = qCompress(QByteArray(megabytes << 20, 'a'), 9).mid(4); // a zlib stream
     const QByteArray picture = png({8, 8}, Qt::darkCyan);
     return picture.left(33) + pngChunk("zTXt", QByteArray("Comment\0\0", 9) + text) + picture.mid(33);
+}
+
+// A PNG of 8 x 8 pixels whose header claims width x height.
+static QByteArray pngBomb(int width, int height)
+{
+    const QByteArray picture = png({8, 8}, Qt::darkCyan);
+    const QByteArray header = bigEndian(width) + bigEndian(height) + picture.mid(24, 5);
+    return picture.left(8) + pngChunk("IHDR", header) + picture.mid(33);
 }
 
 // The server through real sockets: WebSocket clients and HTTPS requests on loopback.
@@ -152,7 +160,9 @@ private slots:
         row("room of 11", {"400", "abcdefghijk", m, p, k});
         row("empty room", {"400", "", m, p, k});
         row("too big", {"413", r, m, QByteArray(100000, 'x'), k});
-        row("progressive bomb", {"415", r, m, progressiveBomb(30000, 30000), k, {}, "30000 × 30000 pixels"});
+        row("progressive bomb", {"415", r, m, jpegBomb(true, 30000, 30000), k, {}, "30000 × 30000 pixels"});
+        row("baseline claims 10000 × 10000", {"415", r, m, jpegBomb(false, 10000, 10000), k, {}, "JPEG tronqué"});
+        row("PNG claims 4096 × 4096", {"415", r, m, pngBomb(4096, 4096), k, {}, "PNG tronqué"});
         row("progressive scans", {"415", r, m, manyScans(12), k, {}, "trop de passes"});
         row("PNG text bomb", {"415", r, m, textBomb(32), k, {}, "métadonnées trop volumineuses"});
         row("progressive", {"200", r, m, smallJpeg(true), {}, k, "image/jpeg", "16", "16"});
