@@ -161,6 +161,7 @@ private slots:
         row("empty room", {"400", "", m, p, k});
         row("too big", {"413", r, m, QByteArray(100000, 'x'), k});
         row("progressive bomb", {"415", r, m, jpegBomb(true, 30000, 30000), k, {}, "30000 × 30000 pixels"});
+        row("progressive 8000 × 8000", {"415", r, m, jpegBomb(true, 8000, 8000), k, {}, "8000 × 8000 pixels"});
         row("baseline claims 10000 × 10000", {"415", r, m, jpegBomb(false, 10000, 10000), k, {}, "JPEG tronqué"});
         row("PNG claims 4096 × 4096", {"415", r, m, pngBomb(4096, 4096), k, {}, "PNG tronqué"});
         row("progressive scans", {"415", r, m, manyScans(12), k, {}, "trop de passes"});
