@@ -14,7 +14,9 @@ import ssl
 import statistics
 import struct
 import sys
+import threading
 import time
+import zlib
 
 HOST = "127.0.0.1"
 
@@ -412,12 +414,104 @@ async def crowd(args):
           f"{state['failed']} failed, in {took:.1f} s"
           f"{' (' + ', '.join(sorted(state['why'])) + ')' if state.get('why') else ''}")
     return 0 if state["cut"] == 0 and state["failed"] == 0 else 1
+def with_frame_size(jpeg, width, height):
+    """The JPEG with its frame header (SOF0 or SOF2) claiming width x height."""
+    at = 2
+    while jpeg[at + 1] not in (0xC0, 0xC2):
+        at += 2 + struct.unpack("!H", jpeg[at + 2:at + 4])[0]
+    return jpeg[:at + 5] + struct.pack("!HH", height, width) + jpeg[at + 9:]
+
+
+def png_chunk(kind, data):
+    return struct.pack("!I", len(data)) + kind + data + struct.pack("!I", zlib.crc32(kind + data))
+
+
+def png(width, height, extra=b""):
+    pixels = zlib.compress(b"\0\0\0\0" * 1)
+    return (b"\x89PNG\r\n\x1a\n" + png_chunk(b"IHDR", struct.pack("!IIBBBBB", width, height, 8, 6, 0, 0, 0)) + extra
+            + png_chunk(b"IDAT", pixels) + png_chunk(b"IEND", b""))
+
+
+def bombs(args):
+    """Files of a few bytes that claim far more than they hold: (name, bytes)."""
+    progressive = open(args.progressive, "rb").read()
+    baseline = open(args.baseline, "rb").read()
+    text = png_chunk(b"zTXt", b"comment\0\0" + zlib.compress(b"a" * (64 << 20), 9))
+    return [("progressive JPEG 30000 x 30000", with_frame_size(progressive, 30000, 30000)),
+            ("baseline JPEG 10000 x 10000", with_frame_size(baseline, 10000, 10000)),
+            ("PNG 30000 x 30000", png(30000, 30000)),
+            ("PNG with 64 MiB of compressed text", png(1, 1, text))]
+
+
+def peak_kib(pid):
+    try:
+        with open(f"/proc/{pid}/status") as status:
+            return next((int(line.split()[1]) for line in status if line.startswith("VmHWM:")), 0)
+    except OSError:
+        return 0
+
+
+def watch_children(pid, peaks, stop):
+    """Records the peak resident memory of every child of pid (the decoders) until stop is set."""
+    while not stop.is_set():
+        try:
+            with open(f"/proc/{pid}/task/{pid}/children") as children:
+                for child in children.read().split():
+                    peaks[child] = max(peaks.get(child, 0), peak_kib(child))
+        except OSError:
+            pass
+        time.sleep(0.002)
+
+
+async def upload(args, picture, room):
+    """The status code of one upload of picture to room."""
+    boundary = "attackboundary"
+    body = b"".join(f"--{boundary}\r\nContent-Disposition: form-data; name=\"{name}\"\r\n\r\n".encode() + value
+                    + b"\r\n" for name, value in (("room", room.encode()), ("message", b"bombe")))
+    body += (f"--{boundary}\r\nContent-Disposition: form-data; name=\"picture\"; filename=\"b\"\r\n"
+             f"Content-Type: application/octet-stream\r\n\r\n").encode() + picture + f"\r\n--{boundary}--\r\n".encode()
+    reader, writer = await connect(args, "127.4.0.1")
+    writer.write(f"POST /upload HTTP/1.1\r\nHost: localhost:{args.port}\r\nX-Upload-Key: {args.key}\r\n"
+                 f"Content-Length: {len(body)}\r\nContent-Type: multipart/form-data; boundary={boundary}\r\n"
+                 "Connection: close\r\n\r\n".encode() + body)
+    answer = await asyncio.wait_for(reader.read(4096), 60)
+    writer.close()
+    return answer.split(b"\r\n", 1)[0].decode(errors="replace").replace("HTTP/1.1 ", "")
+
+
+async def bomb(args):
+    """Each bomb uploaded once while a subscriber listens: the answer, the server's and its decoders' peak."""
+    reader, writer = await open_websocket(args, "127.4.0.2", [args.room])
+    peaks, stop = {}, threading.Event()
+    watcher = threading.Thread(target=watch_children, args=(args.server_pid, peaks, stop))
+    watcher.start()
+    failed = 0
+    for name, picture in bombs(args):
+        before = set(peaks)
+        status = await upload(args, picture, args.room)
+        worker = max((peaks[child] for child in set(peaks) - before), default=0)
+        server = peak_kib(args.server_pid)
+        print(f"BOMB {name} ({len(picture)} bytes): {status}; server peak {server // 1024} MiB, decoder peak "
+              + (f"{worker // 1024} MiB" if worker else "none started"))
+        failed += not status.startswith("4") or server > args.memory_goal_kib or worker > args.memory_goal_kib
+    stop.set()
+    watcher.join()
+    broadcasts = 0
+    try:
+        while True:
+            opcode, payload = await asyncio.wait_for(read_frame(reader), 1)
+            broadcasts += opcode == 1 and b"photo:broadcast" in payload
+    except (asyncio.TimeoutError, asyncio.IncompleteReadError):
+        pass
+    writer.close()
+    print(f"BOMB broadcasts seen by a subscriber: {broadcasts}")
+    return 1 if failed or broadcasts else 0
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("mode", choices=["silent", "subscribers", "bigmessage", "reconnect", "pingflood", "barelf",
-                                         "slowupload", "crowd"])
+                                         "slowupload", "crowd", "bomb"])
     parser.add_argument("--port", type=int, required=True)
     parser.add_argument("--ca", required=True)
     parser.add_argument("--clients", type=int, default=1)
@@ -426,12 +520,16 @@ def main():
     parser.add_argument("--quiet", action="store_true", help="subscribers that never read")
     parser.add_argument("--seconds", type=float, default=60)
     parser.add_argument("--megabytes", type=int, default=300)
-    parser.add_argument("--key", default="", help="the upload key, for slowupload")
+    parser.add_argument("--key", default="", help="the upload key, for slowupload and bomb")
     parser.add_argument("--rate", type=int, default=0, help="bytes a second each crowd member reads; 0: at once")
+    parser.add_argument("--server-pid", type=int, help="bomb: the server whose decoders are watched")
+    parser.add_argument("--progressive", help="bomb: a small progressive JPEG to inflate")
+    parser.add_argument("--baseline", help="bomb: a small baseline JPEG to inflate")
+    parser.add_argument("--memory-goal-kib", type=int, default=64 * 1024)
     args = parser.parse_args()
     args.tls = tls_context(args.ca)
     modes = {"silent": silent, "subscribers": subscribers, "bigmessage": big_message, "reconnect": reconnect,
-             "pingflood": ping_flood, "barelf": bare_lf, "slowupload": slow_upload, "crowd": crowd}
+             "pingflood": ping_flood, "barelf": bare_lf, "slowupload": slow_upload, "crowd": crowd, "bomb": bomb}
     sys.exit(asyncio.run(modes[args.mode](args)))
 
 

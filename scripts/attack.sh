@@ -13,6 +13,8 @@
 #   crowd       400 subscribers of one room fetching its new 2 MiB photo at once
 #   slow-readers 200 subscribers reading that photo at 20 KiB/s
 #   all         the last five at once
+#   bomb        uploads of a few bytes claiming huge pictures: the answers, the server's and its
+#               decoders' peaks (goal: 64 MiB each), and that no subscriber hears of them
 # Each part gets a fresh server, so each peak (VmHWM) is its own, and reports the longest a
 # normal client waited for an answer meanwhile. Every part stops by itself.
 # Exits non-zero when a goal is missed. --quick shortens every part; naming parts runs only those.
@@ -44,9 +46,9 @@ while [ $# -gt 0 ]; do
 done
 parts=("$@")
 [ $# -gt 0 ] || parts=(silent fan-out non-reading big reconnect slowloris testssl ping-flood bare-lf slow-upload crowd
-    slow-readers all)
+    slow-readers all bomb)
 
-PORT=18443
+PORT=${PORT:-18443}
 MEMORY_GOAL_KIB=$((512 * 1024))
 WAIT_GOAL_MS=1000
 
@@ -373,6 +375,16 @@ run_all() {
     finish_server all
 }
 
+run_bomb() {
+    echo "== bomb: pictures that claim far more than they hold"
+    start_server
+    convert -size 16x16 xc:'#808080' -strip -interlace JPEG "$work/progressive.jpg"
+    convert -size 16x16 xc:'#808080' -strip -interlace none "$work/baseline.jpg"
+    attack bomb --key "$(cat "$work/upload.key")" --server-pid "$server_pid" --progressive "$work/progressive.jpg" --baseline "$work/baseline.jpg" \
+        --room bomb || miss "a bomb was accepted, broadcast, or cost more than 64 MiB"
+    finish_server bomb
+}
+
 build
 printf 'Bonjour %.0s' {1..50} >"$work/short.txt"
 for part in "${parts[@]}"; do
@@ -390,6 +402,7 @@ for part in "${parts[@]}"; do
     crowd) run_crowd ;;
     slow-readers) run_slow_readers ;;
     all) run_all ;;
+    bomb) run_bomb ;;
     *) echo "attack: no part named $part" >&2 && exit 2 ;;
     esac
 done

@@ -40,7 +40,7 @@ jpeg = open(sys.argv[1], "rb").read()
 open(sys.argv[2], "wb").write(jpeg[:2] + app1 + jpeg[2:])
 PY
 
-"$server" --no-tls --port "$PORT" --storage "$work/storage" >"$work/server.log" 2>&1 &
+"$server" --no-tls --port "$PORT" --storage "$work/storage" --open-uploads >"$work/server.log" 2>&1 &
 server_pid=$!
 for _ in $(seq 50); do curl -sf "http://127.0.0.1:$PORT/users" >/dev/null && break; sleep 0.1; done
 curl -sf -o /dev/null -F room=photo -F message=figures -F "picture=@$work/phone.jpg" "http://127.0.0.1:$PORT/upload"

@@ -63,7 +63,7 @@ start_server() {
     before=$(count_lines "$work/server.log" "écoute sur")
     QT_MESSAGE_PATTERN=$LOG_PATTERN build-reliability/server/glimdeck-server \
         --cert "$certs/server.pem" --key "$certs/server.key" --port "$PORT" --listen 127.0.0.1 \
-        --storage "$work/storage" --uploads-per-minute 100000 >>"$work/server.log" 2>&1 &
+        --storage "$work/storage" --uploads-per-minute 100000 --open-uploads >>"$work/server.log" 2>&1 &
     server_pid=$!
     wait_for_lines "$work/server.log" "écoute sur" "$before" 10 || {
         tail -5 "$work/server.log"

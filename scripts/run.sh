@@ -56,10 +56,13 @@ GLIMDECK_EXTRA_PACKAGES="${GLIMDECK_EXTRA_PACKAGES:-} curl iproute2" GLIMDECK_DE
 check_port_free
 mkdir -p "$demo"
 openssl x509 -checkend 86400 -noout -in "$certs/server.pem" >/dev/null 2>&1 || scripts/make-certs.sh "$certs"
+# Only clients built with the demo's view key may follow its rooms.
+[ -s "$demo/view.key" ] || (umask 077 && openssl rand -hex 16 >"$demo/view.key")
 
 echo "Building glimdeck and glimdeck-server into $build/ ..."
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DGLIMDECK_BUILD_TESTS=OFF "$@" \
-    -DGLIMDECK_SERVER_HOST="localhost:$port" -DGLIMDECK_SERVER_CA="$certs/ca.pem" >"$demo/configure.log" 2>&1 ||
+    -DGLIMDECK_SERVER_HOST="localhost:$port" -DGLIMDECK_SERVER_CA="$certs/ca.pem" \
+    -DGLIMDECK_VIEW_KEY_FILE="$demo/view.key" >"$demo/configure.log" 2>&1 ||
     { tail -20 "$demo/configure.log" >&2; fail "CMake could not configure $build/ (log: $demo/configure.log)"; }
 cmake --build "$build" -j"$(nproc)" --target glimdeck glimdeck-server || fail "the build failed (above)"
 server_program="$build/server/glimdeck-server"
@@ -74,7 +77,7 @@ if [ ! -e "$rooms" ]; then
 fi
 
 # Uploads carry a key of the demo's own, where the server asks for one.
-server_options=()
+server_options=(--view-key-file "$demo/view.key")
 key_field=
 server_help=$("$server_program" --help 2>/dev/null || true)
 if grep -q -- '--upload-key-file' <<<"$server_help"; then
@@ -106,7 +109,8 @@ for ((tenth = 0; ; ++tenth)); do
     kill -0 "$server_pid" 2>/dev/null || { sleep 0.2; fail "glimdeck-server could not start: $(last_line "$server_log")"; }
     if grep -q "pid=$server_pid," <<<"$(listener)"; then
         status=0
-        curl -sS --max-time 5 --cacert "$certs/ca.pem" -o /dev/null "https://localhost:$port/users" \
+        curl -sS --max-time 5 --cacert "$certs/ca.pem" -H "Authorization: Bearer $(cat "$demo/view.key")" \
+            -o /dev/null "https://localhost:$port/users" \
             2>"$demo/curl.err" || status=$?
         [ "$status" -eq 0 ] && break
         [ "$status" -eq 7 ] || fail "glimdeck-server does not answer with a certificate of $certs/ca.pem: $(head -1 "$demo/curl.err")"

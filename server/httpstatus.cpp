@@ -9,6 +9,7 @@ QByteArray HttpStatus::reasonPhrase(int status)
                                                 {303, "See Other"},
                                                 {304, "Not Modified"},
                                                 {400, "Bad Request"},
+                                                {401, "Unauthorized"},
                                                 {403, "Forbidden"},
                                                 {404, "Not Found"},
                                                 {405, "Method Not Allowed"},

@@ -7,7 +7,6 @@
 #include "serverlimits.h"
 #include "uploadpage.h"
 
-#include <QCryptographicHash>
 #include <QDebug>
 #include <QSslSocket>
 #include <QUrl>
@@ -51,10 +50,11 @@ ImageServer::ImageServer(const ServerOptions& options, QObject* parent)
               {"SHARE_PATH", SHARE_PATH}})
     , m_bodies(UPLOADS_IN_FLIGHT * options.maxUploadBytes, options.maxUploadBytes)
     , m_pictures(ServerLimits::MAX_SENDING_PICTURE_BYTES)
+    , m_uploadKey(options.uploadKey)
+    , m_viewKey(options.viewKey)
+    , m_decoder(options.decoderProgram)
 {
     m_options.tls = ServerOptions::secureConfiguration(options.tls);
-    // One picture is decoded at a time, beside the event loop, so decoding bounds its memory.
-    m_encoder.setMaxThreadCount(1);
     m_listener.setMaxPendingConnections(1 << 20);
     m_webSockets.setMaxPendingConnections(1 << 20);
     m_webSockets.setHandshakeTimeout(std::chrono::milliseconds(options.headTimeoutMs));
@@ -160,6 +160,8 @@ void ImageServer::onHeadReceived(HttpConnection* connection)
         return;
     }
     const HttpRequest& request = connection->request();
+    if ((request.isWebSocketUpgrade() || request.path == QLatin1String("/users")) && !mayView(connection, client))
+        return;
     if (request.isWebSocketUpgrade()) {
         upgrade(connection);
     } else if (request.path == QLatin1String("/upload") || request.path == QLatin1String(SHARE_PATH)) {
@@ -258,18 +260,13 @@ void ImageServer::onWebSocketConnected()
     }
 }
 
-bool ImageServer::keyMatches(const QByteArray& key) const
+bool ImageServer::mayView(HttpConnection* connection, const QHostAddress& client)
 {
-    if (m_options.uploadKey.isEmpty())
+    if (m_viewKey.matches(SecretKey::bearerToken(connection->request().header("authorization"))))
         return true;
-    // Digests of equal length, compared in full whatever the first difference: neither the
-    // time nor the answer tells anything of the key or of its length.
-    const QByteArray given = QCryptographicHash::hash(key, QCryptographicHash::Sha256);
-    const QByteArray expected = QCryptographicHash::hash(m_options.uploadKey, QCryptographicHash::Sha256);
-    char difference = 0;
-    for (qsizetype i = 0; i < expected.size(); ++i)
-        difference |= char(given.at(i) ^ expected.at(i));
-    return difference == 0;
+    m_limits.logOffence(client, QStringLiteral("clé de lecture absente ou fausse"));
+    connection->respond(401, TEXT, "Clé de lecture nécessaire.\n");
+    return false;
 }
 
 // Every try is charged, a wrong key as a right one, so keys cannot be guessed at speed.
@@ -286,8 +283,8 @@ void ImageServer::startUpload(HttpConnection* connection, const QHostAddress& cl
     if (!chargeUpload(connection, client))
         return;
     const QByteArray key = connection->request().header("x-upload-key");
-    if (!key.isEmpty() || m_options.uploadKey.isEmpty()) {
-        if (keyMatches(key))
+    if (!key.isEmpty() || !m_uploadKey.isSet()) {
+        if (m_uploadKey.matches(key))
             readUploadBody(connection, client);
         else
             refuseKey(connection, client);
@@ -303,7 +300,7 @@ void ImageServer::onBodyStartReceived(HttpConnection* connection, const QByteArr
     QByteArray key;
     const QByteArray boundary = MultipartForm::boundaryOf(connection->request().header("content-type"));
     if (!MultipartForm::firstField(start, boundary, name, key) || name != QLatin1String("key")
-        || !keyMatches(key.trimmed())) {
+        || !m_uploadKey.matches(key.trimmed())) {
         refuseKey(connection, clientAddress(connection));
         return;
     }
@@ -369,15 +366,9 @@ void ImageServer::onBodyReceived(HttpConnection* connection)
     }
     // The reservation stays until the picture is decoded, so bodies waiting for the decoder count too.
     const QPointer<HttpConnection> guarded(connection);
-    m_encoder.start([this, guarded, fields, reserved] {
-        const PictureStore::Encoded picture = PictureStore::reencode(fields.picture);
-        QMetaObject::invokeMethod(
-            this,
-            [this, guarded, fields, reserved, picture] {
-                m_bodies.release(reserved);
-                finishUpload(guarded, fields, picture);
-            },
-            Qt::QueuedConnection);
+    m_decoder.reencode(fields.picture, [this, guarded, fields, reserved](const PictureStore::Encoded& picture) {
+        m_bodies.release(reserved);
+        finishUpload(guarded, fields, picture);
     });
 }
 
@@ -399,7 +390,13 @@ void ImageServer::finishUpload(QPointer<HttpConnection> connection, const Upload
     if (!connection)
         return;
     if (picture.bytes.isEmpty()) {
-        respondPage(connection, 415, QStringLiteral("Ce fichier n'est pas une image lisible."));
+        respondPage(connection, 415,
+                    picture.refusal.isEmpty() ? QStringLiteral("Ce fichier n'est pas une image lisible.")
+                                              : picture.refusal);
+        return;
+    }
+    if (!m_store.fits(picture)) {
+        respondPage(connection, 413, QStringLiteral("Image trop volumineuse pour la place réservée aux images."));
         return;
     }
     const QString path = m_store.store(picture);

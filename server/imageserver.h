@@ -2,10 +2,12 @@
 
 #include "bodybudget.h"
 #include "connectionlistener.h"
+#include "decodeworker.h"
 #include "peerlimits.h"
 #include "picturecache.h"
 #include "picturestore.h"
 #include "roomhub.h"
+#include "secretkey.h"
 #include "serveroptions.h"
 #include "uploadpage.h"
 
@@ -14,7 +16,6 @@
 #include <QObject>
 #include <QPointer>
 #include <QTcpSocket>
-#include <QThreadPool>
 #include <QWebSocketServer>
 
 class HttpConnection;
@@ -69,7 +70,8 @@ private:
     void finishUpload(QPointer<HttpConnection> connection, const UploadFields& fields,
                       const PictureStore::Encoded& picture);
     QHostAddress clientAddress(const HttpConnection* connection) const;
-    bool keyMatches(const QByteArray& key) const;
+    // False, and answered 401, when the request must show the view key and does not.
+    bool mayView(HttpConnection* connection, const QHostAddress& client);
 
     ServerOptions m_options;
     ConnectionListener m_listener;
@@ -78,7 +80,9 @@ private:
     PictureStore m_store;
     PeerLimits m_limits;
     UploadPage m_page;
-    QThreadPool m_encoder;
+    SecretKey m_uploadKey;
+    SecretKey m_viewKey;
+    DecodeWorker m_decoder;
     QList<QPointer<HttpConnection>> m_waiting;
     QList<QPointer<QTcpSocket>> m_upgrading;
     BodyBudget m_bodies;

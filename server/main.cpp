@@ -1,3 +1,4 @@
+#include "decodeworker.h"
 #include "imageserver.h"
 #include "serveroptions.h"
 
@@ -7,7 +8,6 @@
 #ifdef Q_OS_UNIX
 #include <QSocketNotifier>
 #include <csignal>
-#include <sys/socket.h>
 #include <unistd.h>
 #endif
 
@@ -25,7 +25,8 @@ void onSignal(int)
 // SIGINT and SIGTERM end the event loop, so the server closes its sockets and exits cleanly.
 void quitOnTerminationSignals(QCoreApplication& application)
 {
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0)
+    // A pipe rather than a local socket: the systemd unit allows Internet sockets only.
+    if (::pipe(g_signalPipe) != 0)
         return;
     auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &application);
     QObject::connect(notifier, &QSocketNotifier::activated, &application, [] {
@@ -57,6 +58,8 @@ void fitConnectionsToOpenFiles(ServerOptions& options)
 
 int main(int argc, char* argv[])
 {
+    if (argc == 2 && qstrcmp(argv[1], DecodeWorker::WORKER_ARGUMENT) == 0)
+        return DecodeWorker::runChild(argc, argv);
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("glimdeck-server"));
 

@@ -7,9 +7,9 @@
 #include <QFile>
 #include <QImageReader>
 #include <QImageWriter>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSaveFile>
-#include <QUuid>
 
 namespace {
 
@@ -52,7 +52,7 @@ PictureStore::PictureStore(const QString& folder, int maxAgeHours, qint64 quotaB
     , m_quotaBytes(quotaBytes)
 {
     m_folder.mkpath(QStringLiteral("."));
-    QImageReader::setAllocationLimit(DECODE_LIMIT_MIB);
+    listFolder();
     connect(&m_pruneTimer, &QTimer::timeout, this, &PictureStore::prune);
     m_pruneTimer.start(PRUNE_INTERVAL_MS);
     prune();
@@ -86,12 +86,19 @@ PictureStore::Encoded PictureStore::reencode(const QByteArray& upload)
 
 QString PictureStore::store(const Encoded& picture)
 {
-    const QString name = QUuid::createUuid().toString(QUuid::Id128) + QLatin1Char('.') + picture.extension;
+    // The address is all that keeps a picture private: 128 bits from the system's generator (a
+    // random UUID has only 122).
+    quint32 random[4];
+    QRandomGenerator::system()->fillRange(random);
+    const QString name = QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(random), sizeof random).toHex())
+                         + QLatin1Char('.') + picture.extension;
     QSaveFile file(m_folder.filePath(name));
     if (!file.open(QIODevice::WriteOnly) || file.write(picture.bytes) != picture.bytes.size() || !file.commit()) {
         qWarning().noquote() << "Enregistrement impossible :" << file.fileName() << file.errorString();
         return QString();
     }
+    m_stored.append({name, picture.bytes.size(), QDateTime::currentDateTimeUtc()});
+    m_storedBytes += picture.bytes.size();
     prune();
     return QStringLiteral("/images/") + name;
 }
@@ -109,18 +116,25 @@ bool PictureStore::read(const QString& path, QByteArray& bytes, QByteArray& cont
     return true;
 }
 
+void PictureStore::listFolder()
+{
+    const QFileInfoList files = m_folder.entryInfoList({QStringLiteral("*.jpg"), QStringLiteral("*.png")}, QDir::Files,
+                                                       QDir::Time | QDir::Reversed);
+    for (const QFileInfo& info : files) {
+        m_stored.append({info.fileName(), info.size(), info.lastModified().toUTC()});
+        m_storedBytes += info.size();
+    }
+}
+
 void PictureStore::prune()
 {
-    const QFileInfoList files =
-        m_folder.entryInfoList({QStringLiteral("*.jpg"), QStringLiteral("*.png")}, QDir::Files, QDir::Time);
     const QDateTime oldest = QDateTime::currentDateTimeUtc().addSecs(-qint64(m_maxAgeHours) * 3600);
-    qint64 kept = 0;
-    bool full = false;
-    // Newest first: from the first picture that passes the quota or the age limit on, all go.
-    for (const QFileInfo& info : files) {
-        kept += info.size();
-        full = full || kept > m_quotaBytes || info.lastModified().toUTC() < oldest;
-        if (full && QFile::remove(info.filePath()))
-            qDebug().noquote() << "Image supprimée :" << info.fileName();
+    while (
+        !m_stored.isEmpty()
+        && (m_storedBytes > m_quotaBytes || m_stored.size() > MAX_STORED_PICTURES || m_stored.first().time < oldest)) {
+        const Stored gone = m_stored.takeFirst();
+        m_storedBytes -= gone.bytes;
+        if (m_folder.remove(gone.name))
+            qDebug().noquote() << "Image supprimée :" << gone.name;
     }
 }

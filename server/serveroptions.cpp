@@ -72,16 +72,35 @@ bool loadTls(const QString& certPath, const QString& keyPath, QSslConfiguration&
     return true;
 }
 
-bool readUploadKey(const QString& path, QByteArray& key, QString* error)
+// kind names the key in the messages: "d'envoi", "de lecture".
+bool readKeyFile(const QString& path, const QString& kind, QByteArray& key, QString* error)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("Fichier de clé d'envoi illisible : ") + path;
+        *error = QStringLiteral("Fichier de clé %1 illisible : %2").arg(kind, path);
         return false;
     }
     key = file.read(4096).trimmed();
     if (key.isEmpty() || key.contains('\n')) {
-        *error = QStringLiteral("Le fichier de clé d'envoi doit tenir une clé sur une ligne : ") + path;
+        *error = QStringLiteral("Le fichier de clé %1 doit tenir une clé sur une ligne : %2").arg(kind, path);
+        return false;
+    }
+    return true;
+}
+
+bool readKeys(const QCommandLineParser& parser, ServerOptions& options, QString* error)
+{
+    options.openUploads = parser.isSet(QStringLiteral("open-uploads"));
+    if (parser.isSet(QStringLiteral("view-key-file"))
+        && !readKeyFile(parser.value(QStringLiteral("view-key-file")), QStringLiteral("de lecture"), options.viewKey,
+                        error))
+        return false;
+    if (parser.isSet(QStringLiteral("upload-key-file")))
+        return readKeyFile(parser.value(QStringLiteral("upload-key-file")), QStringLiteral("d'envoi"),
+                           options.uploadKey, error);
+    if (!options.openUploads) {
+        *error = QStringLiteral("Aucune clé d'envoi : donnez --upload-key-file FICHIER, ou --open-uploads pour que "
+                                "tout le monde puisse envoyer des images.");
         return false;
     }
     return true;
@@ -144,9 +163,7 @@ bool readLimits(const QCommandLineParser& parser, ServerOptions& options, QStrin
                    error)
         && readInt(parser, QStringLiteral("uploads-per-minute"), 1, 1000000, options.uploadsPerMinute, error);
     options.quotaBytes = quotaMib * ServerOptions::MIB;
-    if (!ok || !parser.isSet(QStringLiteral("upload-key-file")))
-        return ok;
-    return readUploadKey(parser.value(QStringLiteral("upload-key-file")), options.uploadKey, error);
+    return ok;
 }
 
 } // namespace
@@ -172,6 +189,11 @@ bool ServerOptions::parse(const QStringList& arguments, QString* error)
                "File holding the key that every upload must carry (form field \"key\" or "
                "header X-Upload-Key).",
                "file"),
+        option("open-uploads", "Lets anyone upload when no --upload-key-file is given."),
+        option("view-key-file",
+               "File holding the key that the WebSocket and /users need (header \"Authorization: Bearer KEY\"); "
+               "without it anyone may follow any room.",
+               "file"),
         option("max-age-hours", "Pictures are deleted after this many hours (default 24).", "hours"),
         option("quota-mib", "Pictures take at most this much disk; the oldest go first (default 1024).", "MiB"),
         option("max-connections", "Connections open at once (default 2048, and below the open-file limit).", "count"),
@@ -183,7 +205,8 @@ bool ServerOptions::parse(const QStringList& arguments, QString* error)
                "address"),
     });
     parser.process(arguments);
-    return readAddress(parser, *this, error) && readTls(parser, *this, error) && readLimits(parser, *this, error);
+    return readAddress(parser, *this, error) && readTls(parser, *this, error) && readLimits(parser, *this, error)
+           && readKeys(parser, *this, error);
 }
 
 QSslConfiguration ServerOptions::secureConfiguration(const QSslConfiguration& base)

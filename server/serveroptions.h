@@ -22,8 +22,14 @@ struct ServerOptions
     quint16 port = 8443;
     QString storage;
     qint64 maxUploadBytes = DEFAULT_MAX_UPLOAD_BYTES;
-    // Empty: anyone may upload.
+    // Empty: anyone may upload, which the command line allows only with --open-uploads.
     QByteArray uploadKey;
+    bool openUploads = false;
+    // Empty: anyone may subscribe and count the clients. Otherwise the WebSocket and /users
+    // need "Authorization: Bearer KEY".
+    QByteArray viewKey;
+    // The program re-executed to decode each upload; empty: this very program.
+    QString decoderProgram;
     int maxAgeHours = 24;
     qint64 quotaBytes = 1024 * MIB;
     int maxConnections = 2048;

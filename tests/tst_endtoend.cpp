@@ -1,5 +1,6 @@
 #include "net/endpoints.h"
 #include "net/servertrust.h"
+#include "net/viewkey.h"
 #include "testsupport.h"
 
 using namespace Qt::StringLiterals;
@@ -79,7 +80,10 @@ private:
     {
         QString port = QString::number(QUrl(HTTPS_BASE_URL).port());
         QStringList arguments{u"--listen=127.0.0.1"_s, u"--storage="_s + m_home.filePath(u"storage"_s),
-                              u"--cert="_s + m_certs + u"/server.pem"_s, u"--key="_s + m_certs + u"/server.key"_s};
+                              u"--cert="_s + m_certs + u"/server.pem"_s, u"--key="_s + m_certs + u"/server.key"_s,
+                              u"--open-uploads"_s};
+        if (const QString viewKey = QStringLiteral(GLIMDECK_VIEW_KEY_FILE); !viewKey.isEmpty())
+            arguments << u"--view-key-file="_s + viewKey;
         if (behindNginx) {
             QTcpServer probe;
             QString site = QString::fromUtf8(readFile(QStringLiteral(GLIMDECK_NGINX_SITE)));
@@ -100,7 +104,7 @@ private:
         QCOMPARE(get(USERS_URL), QByteArray("1"));
     }
 
-    QByteArray get(const QString& url) { return finish(m_network.get(QNetworkRequest(QUrl(url)))).body; }
+    QByteArray get(const QString& url) { return finish(m_network.get(ViewKey::request(QUrl(url)))).body; }
 
     int upload(const QByteArray& room, const char* picture)
     {

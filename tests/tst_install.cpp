@@ -18,8 +18,11 @@ static void checkTree(const QString& tree, const QString& prefix) // files in TR
     const QString in = u"cd %1 && "_s.arg(tree);
     QVERIFY(run(in + u"env -i bin/glimdeck --help"_s).startsWith("Usage: glimdeck\n")); // no display needed
     QVERIFY(run(in + u"env -i bin/glimdeck-server --help"_s).startsWith("Usage: "));
-    run(in
-        + u"grep '^ExecStart=%1/bin/glimdeck-server --cert' lib/systemd/system/glimdeck-server.service"_s.arg(prefix));
+    const QString unit = u" lib/systemd/system/glimdeck-server.service"_s;
+    run(in + u"grep '^ExecStart=%1/bin/glimdeck-server --cert'"_s.arg(prefix) + unit);
+    // Contained: a memory ceiling, and an exposure of at most 1.5 (15 in tenths) as systemd rates it.
+    run(in + u"grep '^MemoryMax=[0-9]'"_s + unit);
+    run(in + u"systemd-analyze security --offline=true --threshold=15"_s + unit);
     for (auto line : {"Type=Application$", "Name=Glim-deck$", "Exec=glimdeck$", "Icon=glimdeck$", "Comment=.",
                       "Categories=.*Network;"})
         run(in + u"grep '^%1' share/applications/glimdeck.desktop"_s.arg(QLatin1String(line)));

@@ -119,6 +119,8 @@ private slots:
         emit menu(tray)->aboutToShow();
         QCOMPARE(clients(tray), u"Clients connectés : …"_s);
         QTRY_COMPARE_WITH_TIMEOUT(clients(tray), u"Clients connectés : "_s + shown, 10000);
+        if (status)
+            QCOMPARE(m_server.authorizations().last(), TestSupport::expectedAuthorization());
         const QString unread =
             u"Could not parse client count response from \"%1\" data: \"%2\""_s.arg(url.toString(), body);
         QCOMPARE(log.lines(QtWarningMsg).replaceInStrings(QRegularExpression(u"(?<=failed:) .*"_s), QString()),

@@ -136,6 +136,10 @@ private slots:
         // Only the oversized message is reported as such, not the later ordinary losses.
         QCOMPARE(log.count(u"Message du serveur refusé : plus de 1 Mio."_s), 1);
 
+        // The first opening and every reopening carry the build's view key.
+        QCOMPARE(server.authorizations(),
+                 QByteArrayList(server.connectionsAccepted(), TestSupport::expectedAuthorization()));
+
         // Destroyed while connected, the client closes and runs no handler.
         const qsizetype before = log.lines().size();
         delete client;

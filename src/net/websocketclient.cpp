@@ -1,6 +1,7 @@
 #include "net/websocketclient.h"
 
 #include "net/endpoints.h"
+#include "net/viewkey.h"
 #include "settings/roomlistfile.h"
 
 #include <QDebug>
@@ -58,7 +59,7 @@ WebSocketClient::WebSocketClient(const QUrl& url, int timeDivisor, QObject* pare
     connect(m_pongTimer, &QTimer::timeout, this, &WebSocketClient::onPongTimeout);
 
     qDebug() << "Connecting to" << m_url.toString() << "...";
-    m_webSocket.open(m_url);
+    m_webSocket.open(ViewKey::request(m_url));
 }
 
 WebSocketClient::~WebSocketClient()
@@ -130,7 +131,7 @@ void WebSocketClient::onAboutToClose()
 void WebSocketClient::attemptReconnect()
 {
     qDebug() << "Tentative de reconnexion...";
-    m_webSocket.open(m_url);
+    m_webSocket.open(ViewKey::request(m_url));
 }
 
 void WebSocketClient::onNetworkBack()

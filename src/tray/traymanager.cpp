@@ -3,6 +3,7 @@
 #include "core/pause.h"
 #include "core/recentphotos.h"
 #include "net/endpoints.h"
+#include "net/viewkey.h"
 #include "tray/autostartentry.h"
 
 #include <QAction>
@@ -240,7 +241,7 @@ void TrayManager::refreshClientCount()
         return;
     if (m_clientCountAction)
         m_clientCountAction->setText(tr("Clients connectés : …"));
-    QNetworkReply* reply = m_networkManager->get(QNetworkRequest(QUrl(m_usersUrl, QUrl::TolerantMode)));
+    QNetworkReply* reply = m_networkManager->get(ViewKey::request(QUrl(m_usersUrl, QUrl::TolerantMode)));
     connect(reply, &QNetworkReply::downloadProgress, reply, [reply](qint64 received, qint64) {
         if (received > MAX_COUNT_REPLY_BYTES)
             reply->abort();

@@ -9,6 +9,76 @@
 using namespace Qt::StringLiterals;
 using namespace TestSupport;
 
+// A small picture of a few scans, progressive when asked.
+static QByteArray smallJpeg(bool progressive)
+{
+    QBuffer buffer;
+    QImageWriter writer(&buffer, "jpeg");
+    writer.setProgressiveScanWrite(progressive);
+    static_cast<void>(writer.write(QImage::fromData(png({16, 16}, Qt::gray))));
+    return buffer.data();
+}
+
+// Where the JPEG's first segment of the given marker starts.
+static qsizetype segment(const QByteArray& jpeg, quint8 marker)
+{
+    qsizetype at = 2;
+    while (quint8(jpeg[at + 1]) != marker)
+        at += 2 + (quint8(jpeg[at + 2]) << 8 | quint8(jpeg[at + 3]));
+    return at;
+}
+
+// The JPEG claiming width x height: a few hundred bytes, gigabytes to decode when progressive.
+static QByteArray jpegBomb(bool progressive, int width, int height)
+{
+    QByteArray bomb = smallJpeg(progressive);
+    const qsizetype frame = segment(bomb, progressive ? 0xC2 : 0xC0);
+    const char size[] = {char(height >> 8), char(height), char(width >> 8), char(width)};
+    return bomb.replace(frame + 5, 4, size, 4);
+}
+
+// Its scans, and the tables between them, played over and over.
+static QByteArray manyScans(int times)
+{
+    QByteArray many = smallJpeg(true);
+    const qsizetype scans = segment(many, 0xC4);
+    const qsizetype end = many.lastIndexOf("\xff\xd9");
+    return many.left(scans) + many.mid(scans, end - scans).repeated(times) + many.mid(end);
+}
+
+static QByteArray bigEndian(quint32 value)
+{
+    value = qToBigEndian(value);
+    return QByteArray(reinterpret_cast<const char*>(&value), sizeof value);
+}
+
+static QByteArray pngChunk(const QByteArray& type, const QByteArray& data)
+{
+    quint32 crc = 0xFFFFFFFF;
+    for (const char byte : type + data) {
+        crc ^= quint8(byte);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = crc >> 1 ^ (crc & 1 ? 0xEDB88320 : 0);
+    }
+    return bigEndian(quint32(data.size())) + type + data + bigEndian(~crc);
+}
+
+// A PNG whose comment inflates to megabytes of text inside the decoder.
+static QByteArray textBomb(int megabytes)
+{
+    const QByteArray text = qCompress(QByteArray(megabytes << 20, 'a'), 9).mid(4); // a zlib stream
+    const QByteArray picture = png({8, 8}, Qt::darkCyan);
+    return picture.left(33) + pngChunk("zTXt", QByteArray("Comment\0\0", 9) + text) + picture.mid(33);
+}
+
+// A PNG of 8 x 8 pixels whose header claims width x height.
+static QByteArray pngBomb(int width, int height)
+{
+    const QByteArray picture = png({8, 8}, Qt::darkCyan);
+    const QByteArray header = bigEndian(width) + bigEndian(height) + picture.mid(24, 5);
+    return picture.left(8) + pngChunk("IHDR", header) + picture.mid(33);
+}
+
 // The server through real sockets: WebSocket clients and HTTPS requests on loopback.
 class TestImageServer : public QObject
 {
@@ -19,6 +89,7 @@ class TestImageServer : public QObject
     std::unique_ptr<ImageServer> m_server;
     QString m_url;
     QNetworkAccessManager m_network;
+    const QByteArray m_bearer = "Bearer v1ew";
     // The key comes first: the server checks it before it takes the rest.
     const Fields m_form{{"key", "s3cret"}, {"room", "r1"}, {"message", "m"}, {"picture", png({8, 8}, Qt::darkCyan)}};
 
@@ -30,6 +101,8 @@ private slots:
         m_options.tls = TestCertificates::instance().serverConfiguration();
         m_options.storage = m_storage.emplace().path();
         m_options.uploadKey = "s3cret";
+        m_options.viewKey = "v1ew";
+        m_options.decoderProgram = QStringLiteral(GLIMDECK_SERVER_EXECUTABLE);
         m_options.maxUploadBytes = 64 * 1024;
         m_options.headTimeoutMs = 2000;
         m_options.idleTimeoutMs = 1000;
@@ -92,6 +165,13 @@ private slots:
         row("room of 11", {"400", "abcdefghijk", m, p, k});
         row("empty room", {"400", "", m, p, k});
         row("too big", {"413", r, m, QByteArray(100000, 'x'), k});
+        row("progressive bomb", {"415", r, m, jpegBomb(true, 30000, 30000), k, {}, "30000 × 30000 pixels"});
+        row("progressive 8000 × 8000", {"415", r, m, jpegBomb(true, 8000, 8000), k, {}, "8000 × 8000 pixels"});
+        row("baseline claims 10000 × 10000", {"415", r, m, jpegBomb(false, 10000, 10000), k, {}, "JPEG tronqué"});
+        row("PNG claims 4096 × 4096", {"415", r, m, pngBomb(4096, 4096), k, {}, "PNG tronqué"});
+        row("progressive scans", {"415", r, m, manyScans(12), k, {}, "trop de passes"});
+        row("PNG text bomb", {"415", r, m, textBomb(32), k, {}, "métadonnées trop volumineuses"});
+        row("progressive", {"200", r, m, smallJpeg(true), {}, k, "image/jpeg", "16", "16"});
         row("phone photo", {"200", r, m, photo, {}, k, "image/jpeg", "20", "40"});
         row("4000 wide", {"200", r, m, png({4000, 100}, Qt::red), {}, k, "image/jpeg", "3840", "96"});
         row("alpha channel", {"200", r, m, withAlpha.data(), {}, k, "image/png", "40", "20"});
@@ -99,7 +179,9 @@ private slots:
 
     void uploadsAreCheckedAndReencoded()
     {
-        QFETCH(QByteArrayList, form); // answer, room, message, picture, key, key header; served type, width, height
+        // answer, room, message, picture, key, key header; then the served type, width and height of a
+        // stored picture, or a part of a refusal's reason
+        QFETCH(QByteArrayList, form);
         auto client = connectClient({u"r1"_s});
         QSignalSpy received(client.get(), &QWebSocket::textMessageReceived);
         const auto reply =
@@ -108,8 +190,10 @@ private slots:
         QVERIFY2(reply.status == form[0].toInt() && !reply.body.isEmpty(), reply.body.constData());
         QCOMPARE(QDir(m_storage->path()).entryList(QDir::Files).size(), reply.status == 200 ? 1 : 0);
         QCOMPARE(!received.isEmpty() || received.wait(reply.status == 200 ? 5000 : 100), reply.status == 200);
-        if (reply.status != 200)
+        if (reply.status != 200) {
+            QVERIFY2(reply.body.contains(form.value(6)), reply.body.constData());
             return;
+        }
         const QJsonValue photo = QJsonDocument::fromJson(received.at(0).at(0).toString().toUtf8())[u"data"_s];
         QCOMPARE(photo[u"message"_s].toString(), u"Bonjour à tous"_s);
         QCOMPARE(photo[u"room"_s].toString(), u"r1"_s);
@@ -152,6 +236,12 @@ private slots:
         QCOMPARE(get(u"/users"_s).status, 0);
         first.reset();
         QTRY_COMPARE(get(u"/users"_s).body, QByteArray("1"));
+
+        m_options.quotaBytes = 100; // a picture larger than the quota is refused, not stored then deleted
+        startServer();
+        QCOMPARE(upload(m_form).status, 413);
+        QCOMPARE(QDir(m_storage->path()).entryList(QDir::Files), QStringList());
+        m_options.quotaBytes = ServerOptions().quotaBytes;
 
         m_options.plain = true; // behind a proxy on this machine, uploads count for the address it adds last
         m_options.bodyTimeoutMs = 1500;
@@ -237,10 +327,19 @@ private slots:
     void rawRequests()
     {
         const QByteArray ok = "HTTP/1.1 200 OK\r\n", missing = "HTTP/1.1 404 ", gone = "\r\n\r\nIntrouvable.\n";
+        const QByteArray unauthorized = "HTTP/1.1 401 ", locked = "\r\n\r\nClé de lecture nécessaire.\n";
         for (const auto& [request, start, ending] : std::initializer_list<std::array<QByteArray, 3>>{
-                 {"HEAD /users HTTP/1.1\r\n\r\n", ok, "Content-Length: 1\r\nConnection: keep-alive\r\n\r\n"},
-                 {"GET /users HTTP/1.1\nHost: localhost\n\n", ok, "Connection: keep-alive\r\n\r\n0"},
-                 {"GET /users HTTP/1.0\r\n\r\n", ok, "Connection: close\r\n\r\n0"},
+                 {"HEAD /users HTTP/1.1\r\nAuthorization: Bearer v1ew\r\n\r\n", ok,
+                  "Content-Length: 1\r\nConnection: keep-alive\r\n\r\n"},
+                 {"GET /users HTTP/1.1\nHost: localhost\nauthorization: bearer  v1ew \n\n", ok,
+                  "Connection: keep-alive\r\n\r\n0"},
+                 {"GET /users HTTP/1.0\r\nAuthorization: Bearer v1ew\r\n\r\n", ok, "Connection: close\r\n\r\n0"},
+                 {"GET /users HTTP/1.1\r\n\r\n", unauthorized, locked},
+                 {"GET /users HTTP/1.1\r\nAuthorization: Bearer v1ewv1ew\r\n\r\n", unauthorized, locked},
+                 {"GET /users HTTP/1.1\r\nAuthorization: Basic v1ew\r\n\r\n", unauthorized, locked},
+                 {"GET / HTTP/1.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Version: 13\r\n"
+                  "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n\r\n",
+                  unauthorized, locked},
                  {"POST /upload HTTP/1.1\r\nContent-Length: 10\r\n\r\n123456789", {}, {}},
                  {"GET /images/%2e%2e/%2e%2e/etc/passwd HTTP/1.1\r\n\r\n", missing, gone},
                  {"GET /images/00000000000000000000000000000000.png HTTP/1.1\r\n\r\n", missing, gone},
@@ -270,13 +369,32 @@ private slots:
         }
         PictureStore store(m_storage->path(), 1, 2500); // one hour, two and a half pictures: the two newest stay
         QCOMPARE(QDir(m_storage->path()).entryList(QDir::Files), QStringList({u"c.png"_s, u"d.jpg"_s}));
+        const QString path = store.store({QByteArray(1000, 'x'), u"jpg"_s, {}}); // and a new one pushes c.png out
+        QStringList kept{u"d.jpg"_s, path.mid(8)};
+        kept.sort();
+        QCOMPARE(QDir(m_storage->path()).entryList(QDir::Files), kept);
+    }
+
+    // A picture's address is its only secret: every one of its 32 hex digits is random.
+    void pictureAddressesAreRandom()
+    {
+        PictureStore store(m_storage->path(), 1, 1 << 20);
+        QList<QSet<QChar>> digits(32);
+        for (int i = 0; i < 64; ++i) {
+            const QString name = store.store({"x", u"jpg"_s, {}}).mid(8, 32);
+            for (int at = 0; at < 32; ++at)
+                digits[at].insert(name.at(at));
+        }
+        for (const QSet<QChar>& seen : std::as_const(digits))
+            QCOMPARE_GT(seen.size(), 4);
     }
 
     void badOptionsExitNonZero()
     {
         for (const char* bad :
              {"", "--no-tls --max-upload-bytes=abc", "--no-tls --max-upload-bytes=-5", "--no-tls --port=70000",
-              "--no-tls --quota-mib=0", "--no-tls --listen=0.0.0.0", "--no-tls --upload-key-file=/nonexistent"}) {
+              "--no-tls --quota-mib=0", "--no-tls --listen=0.0.0.0", "--no-tls --upload-key-file=/nonexistent",
+              "--no-tls --open-uploads --view-key-file=/nonexistent", "--no-tls"}) {
             QProcess server; // "": no certificate; a server that starts anyway has port 1, which nobody uses
             server.startCommand(QStringLiteral("\"" GLIMDECK_SERVER_EXECUTABLE "\" --port=1 ") + QLatin1String(bad));
             QVERIFY2(server.waitForFinished() && server.exitCode() == 2 && server.readAllStandardError().size(), bad);
@@ -312,7 +430,12 @@ private:
         m_url = u"%1://localhost:%2"_s.arg(m_options.plain ? "http"_L1 : "https"_L1).arg(m_server->port());
     }
 
-    Reply get(const QString& path) { return finish(m_network.get(QNetworkRequest(QUrl(m_url + path)))); }
+    Reply get(const QString& path)
+    {
+        QNetworkRequest request(QUrl(m_url + path));
+        request.setRawHeader("Authorization", m_bearer);
+        return finish(m_network.get(request));
+    }
 
     Reply upload(Fields fields, Fields headers = {}) // those with a null value are left out
     {
@@ -326,7 +449,9 @@ private:
                                               const QString& origin = {}, quint16 port = 0)
     {
         auto client = std::make_unique<QWebSocket>(origin);
-        client->open(QUrl(u"wss://localhost:%1%2"_s.arg(port ? port : m_server->port()).arg(path)));
+        QNetworkRequest request(QUrl(u"wss://localhost:%1%2"_s.arg(port ? port : m_server->port()).arg(path)));
+        request.setRawHeader("Authorization", m_bearer);
+        client->open(request);
         static_cast<void>(QTest::qWaitFor([&] { return client->state() != QAbstractSocket::ConnectingState; }));
         const QByteArray list = QJsonDocument(QJsonArray::fromStringList(rooms)).toJson(QJsonDocument::Compact);
         client->sendTextMessage(uR"({"event":"room:changed","data":{"rooms":%1}})"_s.arg(QString::fromUtf8(list)));

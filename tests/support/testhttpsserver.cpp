@@ -31,6 +31,9 @@ void TestHttpsServer::onReadyRead(QSslSocket* socket)
     socket->setProperty("answered", true);
     const QString path = QString::fromUtf8(buffered.left(buffered.indexOf("\r\n")).split(' ').value(1));
     m_requests.append(path);
+    const QByteArray head = buffered.left(buffered.indexOf("\r\n\r\n"));
+    const qsizetype line = head.toLower().indexOf("\r\nauthorization:");
+    m_authorizations.append(line < 0 ? QByteArray() : head.mid(line + 16).split('\r').first().trimmed());
     const Response response = m_responses.value(path, Response{404, "not found"});
     if (response.never)
         return;

@@ -34,6 +34,8 @@ public:
     }
     // Every request's path, in arrival order.
     QStringList requestedPaths() const { return m_requests; }
+    // Every request's Authorization header, in the same order; empty where none came.
+    QByteArrayList authorizations() const { return m_authorizations; }
 
 private:
     void onPendingConnection();
@@ -44,6 +46,7 @@ private:
     QSslServer m_server;
     QHash<QString, Response> m_responses;
     QStringList m_requests;
+    QByteArrayList m_authorizations;
 };
 
 Q_DECLARE_METATYPE(TestHttpsServer::Response)

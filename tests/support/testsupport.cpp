@@ -79,3 +79,9 @@ Reply post(QNetworkAccessManager& network, const QUrl& url, const Fields& fields
 }
 
 } // namespace TestSupport
+
+QByteArray TestSupport::expectedAuthorization()
+{
+    const QString file = QStringLiteral(GLIMDECK_VIEW_KEY_FILE);
+    return file.isEmpty() ? QByteArray() : "Bearer " + readFile(file).split('\n').first().trimmed();
+}

@@ -30,6 +30,10 @@ QProcessEnvironment childEnvironment(const QString& home, const QString& platfor
 // Real X input: runs xdotool with the arguments and returns its output lines.
 QStringList xdotool(const QStringList& arguments);
 
+// The Authorization header this build's client must send: "Bearer " and the key it was built
+// with, empty when it has none.
+QByteArray expectedAuthorization();
+
 // A file's bytes, null when it cannot be read; a file written whole, its folder made first.
 QByteArray readFile(const QString& path);
 bool writeFile(const QString& path, const QByteArray& bytes);

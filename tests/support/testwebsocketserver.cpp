@@ -28,6 +28,7 @@ void TestWebSocketServer::onNewConnection()
         client->setParent(this);
         m_clients.append(client);
         ++m_accepted;
+        m_authorizations << client->request().rawHeader("Authorization");
         connect(client, &QWebSocket::textMessageReceived, this, [this](const QString& text) { m_received << text; });
         connect(client, &QWebSocket::disconnected, this, [this, client] {
             m_clients.removeAll(client);

@@ -28,6 +28,8 @@ public:
     void clearReceived() { m_received.clear(); }
     int connectionCount() const { return int(m_clients.size()); }
     int connectionsAccepted() const { return m_accepted; }
+    // The Authorization header of each connection accepted, in order; empty where none came.
+    QByteArrayList authorizations() const { return m_authorizations; }
 
     void sendText(const QString& text);
     void dropConnections();
@@ -39,6 +41,7 @@ private:
     QWebSocketServer m_server;
     QList<QWebSocket*> m_clients;
     QStringList m_received;
+    QByteArrayList m_authorizations;
     quint16 m_port = 0;
     int m_accepted = 0;
 };

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "picturestore.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QProcess>
+#include <QTimer>
+
+#include <functional>
+
+// Decodes and re-encodes uploads in a child process, one at a time: this very program started
+// again with WORKER_ARGUMENT, its memory and CPU time capped by the kernel, fed the upload on
+// its standard input and answering the stored picture on its standard output. Whatever a file
+// makes the decoder do, the server only ever loses the child.
+class DecodeWorker : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr qint64 MIB = 1024 * 1024;
+    static constexpr const char* WORKER_ARGUMENT = "--decode-worker";
+    // The child's address space: the program's own mappings (about 90 MiB of libraries and
+    // locale data, nearly all shared and not resident) plus the largest legitimate decode: the
+    // upload, 64 MiB of pixels, a converted copy, the scaled one and the encoded result.
+    static constexpr qint64 MEMORY_LIMIT_BYTES = 512 * MIB;
+    static constexpr int CPU_LIMIT_S = 20;
+    // A 3840 x 2160 PNG takes some 5 s to encode. The wall-clock deadline allows for a busy machine;
+    // the child is killed beyond.
+    static constexpr int DEADLINE_MS = 60000;
+    static constexpr qint64 MAX_ANSWER_BYTES = 96 * MIB;
+    static constexpr qint64 WRITE_CHUNK_BYTES = 256 * 1024;
+
+    using Done = std::function<void(const PictureStore::Encoded& picture)>;
+
+    // program: the executable to start with WORKER_ARGUMENT; empty for this one.
+    explicit DecodeWorker(const QString& program, QObject* parent = nullptr);
+    ~DecodeWorker() override;
+
+    // done runs later, on this thread, unless the worker is destroyed first.
+    void reencode(const QByteArray& upload, Done done);
+
+    // The child's side, called from main before anything else: limits, then standard input to
+    // standard output. Returns the exit status.
+    static int runChild(int argc, char* argv[]);
+
+private:
+    struct Job
+    {
+        QByteArray upload;
+        Done done;
+    };
+    void startNext();
+    void writeMore();
+    void onReadyRead();
+    void onFinished(int exitCode, QProcess::ExitStatus status);
+    void onDeadline();
+    void finish(const PictureStore::Encoded& picture);
+
+    QString m_program;
+    QList<Job> m_queue;
+    QProcess m_process;
+    QTimer m_deadline;
+    qint64 m_written = 0;
+    QByteArray m_answer;
+    bool m_running = false;
+};
