@@ -22,6 +22,14 @@ void respondPage(HttpConnection* connection, int status, const QString& text)
     connection->respond(status, HTML, UploadPage::result(QStringLiteral("Erreur"), text, true));
 }
 
+// An upload refused before its body is taken: a browser still sending would lose the answer to
+// the reset a close on unread data causes, so the body is read past, never held.
+void refuseUnread(HttpConnection* connection, int status, const QString& text)
+{
+    connection->discardBody();
+    respondPage(connection, status, text);
+}
+
 // Revalidated at every visit, so a new server's page is seen at once and an unchanged one costs
 // a short 304.
 void respondFile(HttpConnection* connection, const UploadPage::File& file)
@@ -48,11 +56,11 @@ ImageServer::ImageServer(const ServerOptions& options, QObject* parent)
               {"MAX_HEIGHT", QByteArray::number(PictureStore::MAX_HEIGHT)},
               {"JPEG_QUALITY", QByteArray::number(PictureStore::JPEG_QUALITY)},
               {"SHARE_PATH", SHARE_PATH}})
-    , m_bodies(UPLOADS_IN_FLIGHT * options.maxUploadBytes, options.maxUploadBytes)
-    , m_pictures(ServerLimits::MAX_SENDING_PICTURE_BYTES)
     , m_uploadKey(options.uploadKey)
     , m_viewKey(options.viewKey)
     , m_decoder(options.decoderProgram)
+    , m_bodies(UPLOADS_IN_FLIGHT * options.maxUploadBytes, options.maxUploadBytes)
+    , m_pictures(ServerLimits::MAX_SENDING_PICTURE_BYTES)
 {
     m_options.tls = ServerOptions::secureConfiguration(options.tls);
     m_listener.setMaxPendingConnections(1 << 20);
@@ -274,7 +282,7 @@ bool ImageServer::chargeUpload(HttpConnection* connection, const QHostAddress& c
 {
     if (m_limits.allowUpload(client))
         return true;
-    respondPage(connection, 429, QStringLiteral("Trop d'envois depuis votre adresse ; réessayez dans une minute."));
+    refuseUnread(connection, 429, QStringLiteral("Trop d'envois depuis votre adresse ; réessayez dans une minute."));
     return false;
 }
 
@@ -310,10 +318,7 @@ void ImageServer::onBodyStartReceived(HttpConnection* connection, const QByteArr
 void ImageServer::refuseKey(HttpConnection* connection, const QHostAddress& client)
 {
     m_limits.logOffence(client, QStringLiteral("clé d'envoi refusée"));
-    respondPage(
-        connection, 403,
-        QStringLiteral(
-            "Clé d'envoi refusée (elle vient en premier champ du formulaire, ou dans l'en-tête X-Upload-Key)."));
+    refuseUnread(connection, 403, QStringLiteral("Clé d'envoi refusée."));
 }
 
 void ImageServer::readUploadBody(HttpConnection* connection, const QHostAddress& client)
@@ -321,7 +326,7 @@ void ImageServer::readUploadBody(HttpConnection* connection, const QHostAddress&
     const qint64 length = qMax<qint64>(0, connection->request().contentLength());
     if (!m_bodies.reserve(connection, client, length)) {
         m_limits.logOffence(client, QStringLiteral("envois en cours trop volumineux"));
-        respondPage(connection, 503, QStringLiteral("Serveur occupé ; réessayez dans un instant."));
+        refuseUnread(connection, 503, QStringLiteral("Serveur occupé ; réessayez dans un instant."));
         return;
     }
     connection->readBody();

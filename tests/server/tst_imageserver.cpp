@@ -312,7 +312,9 @@ private slots:
         QSslSocket socket; // what the server sends back waits on its side
         QVERIFY(connectThroughSmallBuffer(socket, 1));
         socket.write("GET / HTTP/1.1\r\nHost: localhost\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-                     "Sec-WebSocket-Version: 13\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n\r\n");
+                     "Sec-WebSocket-Version: 13\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
+                     "Authorization: "
+                     + m_bearer + "\r\n\r\n");
         QTRY_COMPARE(get(u"/users"_s).body, QByteArray("1"));
         QElapsedTimer sending;
         sending.start();
@@ -346,7 +348,9 @@ private slots:
                  {"GET /nothing HTTP/1.1\r\n\r\n", missing, gone},
                  {"GET /upload HTTP/1.1\r\n\r\n", "HTTP/1.1 405 ", "POST.\n"},
                  // Kept for the next request, answered one after the other.
-                 {"GET /users HTTP/1.1\r\n\r\nGET /nothing HTTP/1.1\r\nConnection: close\r\n\r\n", ok, gone},
+                 {"GET /users HTTP/1.1\r\nAuthorization: Bearer v1ew\r\n\r\nGET /nothing HTTP/1.1\r\nConnection: "
+                  "close\r\n\r\n",
+                  ok, gone},
                  // The WebSocket server reads CRLF heads only: a bare LF one would hang there.
                  {"GET / HTTP/1.1\nUpgrade: websocket\nConnection: Upgrade\nSec-WebSocket-Version: 13\n"
                   "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\n\n",
