@@ -24,18 +24,18 @@
 
 namespace {
 
-double median(QList<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.isEmpty() ? 0 : values.at(values.size() / 2);
-}
-
 double millisecondsSince(const QElapsedTimer& clock, qint64 startNs)
 {
     return double(clock.nsecsElapsed() - startNs) / 1e6;
 }
 
 } // namespace
+
+double PhotoBench::median(QList<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.isEmpty() ? 0 : values.at(values.size() / 2);
+}
 
 PhotoBench::PhotoBench(TestHttpsServer* server, QObject* parent)
     : QObject(parent)
@@ -81,6 +81,52 @@ double PhotoBench::threeAtOnce(const QString& path, int rounds)
         figures.append(m_overlaysShown - shownBefore >= 3 ? elapsed : 1e9);
     }
     return median(figures);
+}
+
+// The broadcast's own trip over the link is the relay's one-way delay.
+double PhotoBench::untilRequested(const QString& path, int oneWayMs, const std::function<void()>& onArrival,
+                                  const std::function<bool()>& done)
+{
+    qint64 requestedAt = -1;
+    const auto watch = connect(m_server, &TestHttpsServer::requested, this, [&](const QString& requested) {
+        if (requested == path && requestedAt < 0)
+            requestedAt = m_clock.nsecsElapsed();
+    });
+    const qint64 leftServer = m_clock.nsecsElapsed();
+    QTimer::singleShot(oneWayMs, Qt::PreciseTimer, this, onArrival);
+    waitUntil([&] { return requestedAt >= 0 && done(); }, 30000);
+    disconnect(watch);
+    return requestedAt >= 0 ? double(requestedAt - leftServer) / 1e6 : 1e9;
+}
+
+QList<double> PhotoBench::requestDelays(const QString& path, int count, int oneWayMs)
+{
+    QList<double> delays;
+    for (int i = 0; i < count; ++i) {
+        // A free place in the queue, so that the photo starts as soon as it arrives.
+        waitUntil([this] { return m_glimDeck->findChildren<Session*>().size() < 3; }, 10000);
+        const int shownBefore = m_overlaysShown;
+        delays.append(untilRequested(
+            path, oneWayMs, [this, path] { broadcast(path); },
+            [this, shownBefore] { return m_overlaysShown > shownBefore; }));
+    }
+    waitUntil([this] { return m_glimDeck->findChildren<Session*>().isEmpty(); }, 10000);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return delays;
+}
+
+QList<double> PhotoBench::requestDelaysOnNewConnections(const QString& path, int count, int oneWayMs)
+{
+    QList<double> delays;
+    for (int i = 0; i < count; ++i) {
+        QNetworkAccessManager manager;
+        QNetworkReply* reply = nullptr;
+        delays.append(untilRequested(
+            path, oneWayMs, [&] { reply = manager.get(QNetworkRequest(QUrl(HTTPS_BASE_URL + path))); },
+            [&reply] { return reply && reply->isFinished(); }));
+        delete reply;
+    }
+    return delays;
 }
 
 PhotoBench::~PhotoBench()

@@ -1,10 +1,12 @@
 #pragma once
 
 #include <QList>
+#include <QNetworkAccessManager>
 #include <QObject>
 #include <QPair>
 #include <QPointer>
 #include <QString>
+#include <QThreadPool>
 #include <QUrl>
 
 class Session;
@@ -36,6 +38,10 @@ private:
     void onServerConnected();
     void onServerDisconnected();
 
+    // Shared by every photo: downloads keep their connection open for the next, and decoding
+    // leaves a processor to the event loop.
+    QNetworkAccessManager m_network;
+    QThreadPool m_decoders;
     WebSocketClient* m_webSocketClient = nullptr;
     TrayManager* m_trayManager = nullptr;
     SpeechEngines* m_speechEngines = nullptr;

@@ -5,7 +5,8 @@
 class QSslSocket;
 
 // A minimal HTTPS responder on loopback: serves given bytes at given paths with a given status,
-// after a delay, never, or as a body that never ends. Unknown paths get 404.
+// after a delay, never, or as a body that never ends. Unknown paths get 404. A connection is
+// kept open for the next request, one request at a time, as HTTP/1.1 servers do.
 class TestHttpsServer : public QObject
 {
     Q_OBJECT
@@ -34,6 +35,12 @@ public:
     }
     // Every request's path, in arrival order.
     QStringList requestedPaths() const { return m_requests; }
+    // Connections accepted since the server started listening.
+    int connectionCount() const { return m_connections; }
+
+signals:
+    // As soon as a request's head is in, before it is answered.
+    void requested(const QString& path);
 
 private:
     void onPendingConnection();
@@ -44,6 +51,7 @@ private:
     QSslServer m_server;
     QHash<QString, Response> m_responses;
     QStringList m_requests;
+    int m_connections = 0;
 };
 
 Q_DECLARE_METATYPE(TestHttpsServer::Response)
