@@ -15,9 +15,11 @@
 #include <QPainter>
 #include <QRandomGenerator>
 #include <QScreen>
+#include <QThread>
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <memory>
 
 namespace {
@@ -25,6 +27,7 @@ namespace {
 constexpr double JPEG_GOAL = 0.6; // of the full-decode floor
 constexpr double PNG_GOAL = 1.25; // PNG has no scaled decoding: the floor's own cost, on a worker
 constexpr int STALL_GOAL_MS = 50;
+constexpr int IDLE_MS = 3000;
 constexpr int ONE_WAY_MS = 25;
 constexpr int LINK_PHOTOS = 10;
 constexpr int LINK_GOAL_MS = 60;
@@ -93,6 +96,31 @@ void serve(TestHttpsServer* server, const QByteArray& jpeg, const QByteArray& pn
     server->setResponse(QStringLiteral("/bench.png"), picture(png, "image/png"));
 }
 
+// The servers and the relay work on a thread of their own: encrypting a 24 MiB answer is the
+// server's work, and must not show as the program's stall.
+class ServerThread
+{
+public:
+    ServerThread()
+    {
+        m_context.moveToThread(&m_thread);
+        m_thread.start();
+    }
+    ~ServerThread()
+    {
+        m_thread.quit();
+        m_thread.wait();
+    }
+    void run(const std::function<void()>& work)
+    {
+        QMetaObject::invokeMethod(&m_context, work, Qt::BlockingQueuedConnection);
+    }
+
+private:
+    QThread m_thread;
+    QObject m_context;
+};
+
 struct Stalls
 {
     double jpeg = 0;
@@ -137,22 +165,29 @@ int main(int argc, char* argv[])
     }
     if (!TestCertificates::trustInProcess())
         return 2;
-    auto server = std::make_unique<TestHttpsServer>();
-    if (!server->listen(quint16(base.port()))) {
-        std::fprintf(stderr, "Port %d is taken on loopback (is the demo running?).\n", base.port());
-        return 2;
-    }
     const QImage photo = photoLike(QSize(3840, 2160));
     const QByteArray jpeg = encoded(photo, "JPEG");
     const QByteArray png = encoded(photo, "PNG");
-    serve(server.get(), jpeg, png);
+    ServerThread servers;
+    TestHttpsServer* server = nullptr;
+    bool listening = false;
+    servers.run([&] {
+        server = new TestHttpsServer;
+        listening = server->listen(quint16(base.port()));
+        serve(server, jpeg, png);
+    });
+    if (!listening) {
+        std::fprintf(stderr, "Port %d is taken on loopback (is the demo running?).\n", base.port());
+        return 2;
+    }
 
     const QSize screen = QGuiApplication::primaryScreen()->size();
     const int rounds = parser.value(QStringLiteral("rounds")).toInt();
     std::printf("3840 x 2160 pictures to a %d x %d screen (%s), medians of %d rounds after one warm-up\n",
                 screen.width(), screen.height(), qPrintable(QGuiApplication::platformName()), rounds);
     QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
-    auto bench = std::make_unique<PhotoBench>(server.get());
+    auto bench = std::make_unique<PhotoBench>(server);
+    const double idleStall = bench->idleStallMs(IDLE_MS);
     const PhotoBench::Figures jpegFigures = bench->measure(QStringLiteral("/bench.jpg"), jpeg, rounds);
     printFigures("JPEG", jpeg, jpegFigures, JPEG_GOAL);
     const PhotoBench::Figures pngFigures = bench->measure(QStringLiteral("/bench.png"), png, rounds);
@@ -181,18 +216,23 @@ int main(int argc, char* argv[])
                 " %+.1f ms (goal within 100)\n",
                 threeOn, firstThreeOn, threeOff, threeOn - threeOff);
     bench.reset();
-    server.reset();
+    servers.run([&] { delete server; });
 
     // A 50 ms round trip: the server behind a relay on the build's port, the program anew.
-    TestHttpsServer far;
-    far.listen();
-    serve(&far, jpeg, png);
-    DelayRelay link(far.port(), ONE_WAY_MS);
-    if (!link.listen(quint16(base.port()))) {
+    TestHttpsServer* far = nullptr;
+    DelayRelay* link = nullptr;
+    servers.run([&] {
+        far = new TestHttpsServer;
+        far->listen();
+        serve(far, jpeg, png);
+        link = new DelayRelay(far->port(), ONE_WAY_MS, far);
+        listening = link->listen(quint16(base.port()));
+    });
+    if (!listening) {
         std::fprintf(stderr, "Port %d could not be taken again for the relay.\n", base.port());
         return 2;
     }
-    PhotoBench overLink(&far);
+    PhotoBench overLink(far);
     const QList<double> kept = overLink.requestDelays(QStringLiteral("/bench.jpg"), LINK_PHOTOS, ONE_WAY_MS);
     const QList<double> fresh =
         overLink.requestDelaysOnNewConnections(QStringLiteral("/bench.jpg"), LINK_PHOTOS, ONE_WAY_MS);
@@ -206,13 +246,17 @@ int main(int argc, char* argv[])
     std::printf("  JPEG road %.1f ms against its full-decode floor %.1f ms: %.2f x (goal <= %.2f)\n",
                 jpegFigures.endToEndMs, jpegFigures.floorMs(), jpegRatio, JPEG_GOAL);
     std::printf("  longest event-loop stall, 3 photos at once: without speech JPEG %.1f ms, PNG %.1f ms;"
-                " with speech JPEG %.1f ms (%.1f ms while its engines were built), PNG %.1f ms (goal <= %d)\n",
-                stallsOff.jpeg, stallsOff.png, stallsOn.jpeg, firstStallOn, stallsOn.png, STALL_GOAL_MS);
+                " with speech JPEG %.1f ms (%.1f ms while its engines were built), PNG %.1f ms (goal <= %d);"
+                " %.1f ms over %d s with nothing to do\n",
+                stallsOff.jpeg, stallsOff.png, stallsOn.jpeg, firstStallOn, stallsOn.png, STALL_GOAL_MS, idleStall,
+                IDLE_MS / 1000);
     std::printf("  broadcast leaving the server to the picture's request reaching it, %d ms round trip:"
                 " photo 1 %.1f ms, photos 2 to %d median %.1f ms, at most %.1f ms (goal <= %d);"
                 " a new connection per photo: median %.1f ms\n",
                 2 * ONE_WAY_MS, kept.first(), LINK_PHOTOS, PhotoBench::median(later), laterWorst, LINK_GOAL_MS,
                 PhotoBench::median(fresh));
+
+    servers.run([&] { delete far; });
 
     const bool met = jpegRatio <= JPEG_GOAL && pngRatio <= PNG_GOAL && stallsOff.longest() <= STALL_GOAL_MS
                      && stallOn <= STALL_GOAL_MS && laterWorst <= LINK_GOAL_MS && qAbs(growthMiB) <= 5

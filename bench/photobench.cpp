@@ -21,6 +21,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <atomic>
 
 namespace {
 
@@ -63,7 +64,17 @@ double PhotoBench::longestStallMs()
 {
     const double longest = double(m_longestStall);
     m_longestStall = 0;
+    m_lastTick = m_clock.elapsed(); // the benchmark's own work since the last tick is not the program's
     return longest;
+}
+
+double PhotoBench::idleStallMs(int ms)
+{
+    longestStallMs();
+    QElapsedTimer idle;
+    idle.start();
+    waitUntil([&idle, ms] { return idle.elapsed() >= ms; }, ms + 500);
+    return longestStallMs();
 }
 
 double PhotoBench::threeAtOnce(const QString& path, int rounds)
@@ -87,11 +98,16 @@ double PhotoBench::threeAtOnce(const QString& path, int rounds)
 double PhotoBench::untilRequested(const QString& path, int oneWayMs, const std::function<void()>& onArrival,
                                   const std::function<bool()>& done)
 {
-    qint64 requestedAt = -1;
-    const auto watch = connect(m_server, &TestHttpsServer::requested, this, [&](const QString& requested) {
-        if (requested == path && requestedAt < 0)
-            requestedAt = m_clock.nsecsElapsed();
-    });
+    // Timed on the server's thread, as the request arrives.
+    std::atomic<qint64> requestedAt = -1;
+    const auto watch = connect(
+        m_server, &TestHttpsServer::requested, this,
+        [&](const QString& requested) {
+            qint64 notYet = -1;
+            if (requested == path)
+                requestedAt.compare_exchange_strong(notYet, m_clock.nsecsElapsed());
+        },
+        Qt::DirectConnection);
     const qint64 leftServer = m_clock.nsecsElapsed();
     QTimer::singleShot(oneWayMs, Qt::PreciseTimer, this, onArrival);
     waitUntil([&] { return requestedAt >= 0 && done(); }, 30000);

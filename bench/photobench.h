@@ -50,6 +50,8 @@ public:
     void setSpeech(bool on);
     // The longest the event loop went without turning since the last call, in milliseconds.
     double longestStallMs();
+    // The same over `ms` with nothing to do: what the machine itself costs the event loop.
+    double idleStallMs(int ms);
     // Resident memory in KiB before and after `count` photos went through the queue.
     QPair<qint64, qint64> runThroughQueue(const QStringList& paths, int count);
 

@@ -16,8 +16,7 @@ public:
     // Runs on one of the pool's threads. The result is null when the bytes are no picture.
     static QFuture<QImage> start(QThreadPool* pool, const QByteArray& bytes, const QSize& screenSize);
 
-    static QImage decode(const QByteArray& bytes, const QSize& screenSize);
-
 private:
+    static QImage decode(const QByteArray& bytes, const QSize& screenSize);
     static bool withinAllocationLimit(const QSize& size, QImage::Format format);
 };
