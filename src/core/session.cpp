@@ -29,6 +29,7 @@ Session::Session(const QUrl& url, const QString& message, int displayDurationMs,
 // The engines may already be gone when the program quits: their owner is deleted first.
 Session::~Session()
 {
+    m_decoding.cancel(); // a picture still waiting for a decoder is not decoded for nobody
     if (!m_speech || !m_speechEngines)
         return;
     if (m_spoken)
