@@ -1,3 +1,4 @@
+#include "delayrelay.h"
 #include "net/endpoints.h"
 #include "photobench.h"
 #include "process/largebuffers.h"
@@ -14,10 +15,22 @@
 #include <QPainter>
 #include <QRandomGenerator>
 #include <QScreen>
+#include <QThread>
 
+#include <algorithm>
 #include <cstdio>
+#include <functional>
+#include <memory>
 
 namespace {
+
+constexpr double JPEG_GOAL = 0.6; // of the full-decode floor
+constexpr double PNG_GOAL = 1.25; // PNG has no scaled decoding: the floor's own cost, on a worker
+constexpr int STALL_GOAL_MS = 50;
+constexpr int IDLE_MS = 3000;
+constexpr int ONE_WAY_MS = 25;
+constexpr int LINK_PHOTOS = 10;
+constexpr int LINK_GOAL_MS = 60;
 
 // Smooth light, shapes and sensor-like noise, so that both formats compress as a photo does.
 QImage photoLike(const QSize& size)
@@ -56,12 +69,75 @@ QByteArray encoded(const QImage& image, const char* format)
     return bytes;
 }
 
-void printFigures(const char* name, const QByteArray& bytes, const PhotoBench::Figures& f)
+// The floor is what the road cost when the whole picture was decoded, then scaled, on the event loop.
+void printFigures(const char* name, const QByteArray& bytes, const PhotoBench::Figures& f, double goal)
 {
-    std::printf("%-4s %6.1f MiB  end to end %7.1f ms (painted %7.1f)  floor %7.1f ms = download %6.1f + decode %6.1f"
-                " + scale %6.1f  ratio %.2f (goal <= 1.25)\n",
+    std::printf("%-4s %6.1f MiB  end to end %7.1f ms (painted %7.1f)  full-decode floor %7.1f ms = download %6.1f"
+                " + decode %6.1f + scale %6.1f  ratio %.2f (goal <= %.2f)\n",
                 name, double(bytes.size()) / (1024 * 1024), f.endToEndMs, f.paintedMs, f.floorMs(), f.downloadMs,
-                f.decodeMs, f.scaleMs, f.endToEndMs / f.floorMs());
+                f.decodeMs, f.scaleMs, f.endToEndMs / f.floorMs(), goal);
+}
+
+TestHttpsServer::Response picture(const QByteArray& bytes, const QByteArray& contentType)
+{
+    TestHttpsServer::Response response;
+    response.body = bytes;
+    response.contentType = contentType;
+    return response;
+}
+
+// The pictures, and "/" for the coordinator's own connection, which waits there quietly.
+void serve(TestHttpsServer* server, const QByteArray& jpeg, const QByteArray& png)
+{
+    TestHttpsServer::Response silent;
+    silent.never = true;
+    server->setResponse(QStringLiteral("/"), silent);
+    server->setResponse(QStringLiteral("/bench.jpg"), picture(jpeg, "image/jpeg"));
+    server->setResponse(QStringLiteral("/bench.png"), picture(png, "image/png"));
+}
+
+// The servers and the relay work on a thread of their own: encrypting a 24 MiB answer is the
+// server's work, and must not show as the program's stall.
+class ServerThread
+{
+public:
+    ServerThread()
+    {
+        m_context.moveToThread(&m_thread);
+        m_thread.start();
+    }
+    ~ServerThread()
+    {
+        m_thread.quit();
+        m_thread.wait();
+    }
+    void run(const std::function<void()>& work)
+    {
+        QMetaObject::invokeMethod(&m_context, work, Qt::BlockingQueuedConnection);
+    }
+
+private:
+    QThread m_thread;
+    QObject m_context;
+};
+
+struct Stalls
+{
+    double jpeg = 0;
+    double png = 0;
+    double longest() const { return qMax(jpeg, png); }
+};
+
+// The longest the event loop stood still while three photos arrived at once, JPEG then PNG.
+Stalls stallsOfThreeAtOnce(PhotoBench& bench, int rounds, double* threeJpegMs)
+{
+    Stalls stalls;
+    bench.longestStallMs();
+    *threeJpegMs = bench.threeAtOnce(QStringLiteral("/bench.jpg"), rounds);
+    stalls.jpeg = bench.longestStallMs();
+    bench.threeAtOnce(QStringLiteral("/bench.png"), rounds);
+    stalls.png = bench.longestStallMs();
+    return stalls;
 }
 
 } // namespace
@@ -71,7 +147,8 @@ int main(int argc, char* argv[])
     releaseLargeBuffersToSystem();
     QApplication application(argc, argv);
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Photo road benchmark: end to end against its floor, and memory"));
+    parser.setApplicationDescription(QStringLiteral("Photo road benchmark: end to end against its floor, stalls,"
+                                                    " a long link, and memory"));
     parser.addHelpOption();
     parser.addOption({QStringLiteral("rounds"), QStringLiteral("Measured rounds per format."), QStringLiteral("n"),
                       QStringLiteral("10")});
@@ -88,64 +165,101 @@ int main(int argc, char* argv[])
     }
     if (!TestCertificates::trustInProcess())
         return 2;
-    TestHttpsServer server;
-    if (!server.listen(quint16(base.port()))) {
+    const QImage photo = photoLike(QSize(3840, 2160));
+    const QByteArray jpeg = encoded(photo, "JPEG");
+    const QByteArray png = encoded(photo, "PNG");
+    ServerThread servers;
+    TestHttpsServer* server = nullptr;
+    bool listening = false;
+    servers.run([&] {
+        server = new TestHttpsServer;
+        listening = server->listen(quint16(base.port()));
+        serve(server, jpeg, png);
+    });
+    if (!listening) {
         std::fprintf(stderr, "Port %d is taken on loopback (is the demo running?).\n", base.port());
         return 2;
     }
-    TestHttpsServer::Response silent;
-    silent.never = true;
-    server.setResponse(QStringLiteral("/"), silent); // the coordinator's own connection waits, quietly
-
-    const QImage picture = photoLike(QSize(3840, 2160));
-    const QByteArray jpeg = encoded(picture, "JPEG");
-    const QByteArray png = encoded(picture, "PNG");
-    TestHttpsServer::Response response;
-    response.body = jpeg;
-    response.contentType = "image/jpeg";
-    server.setResponse(QStringLiteral("/bench.jpg"), response);
-    response.body = png;
-    response.contentType = "image/png";
-    server.setResponse(QStringLiteral("/bench.png"), response);
 
     const QSize screen = QGuiApplication::primaryScreen()->size();
-    std::printf("3840 x 2160 pictures to a %d x %d screen (%s), medians of %d rounds after one warm-up\n",
-                screen.width(), screen.height(), qPrintable(QGuiApplication::platformName()),
-                parser.value(QStringLiteral("rounds")).toInt());
-    QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
-    PhotoBench bench(&server);
     const int rounds = parser.value(QStringLiteral("rounds")).toInt();
-    const PhotoBench::Figures jpegFigures = bench.measure(QStringLiteral("/bench.jpg"), jpeg, rounds);
-    printFigures("JPEG", jpeg, jpegFigures);
-    const PhotoBench::Figures pngFigures = bench.measure(QStringLiteral("/bench.png"), png, rounds);
-    printFigures("PNG", png, pngFigures);
-    bench.longestStallMs();
-    const double threeOff = bench.threeAtOnce(QStringLiteral("/bench.jpg"), rounds);
-    const double stallOffMs = bench.longestStallMs();
+    std::printf("3840 x 2160 pictures to a %d x %d screen (%s), medians of %d rounds after one warm-up\n",
+                screen.width(), screen.height(), qPrintable(QGuiApplication::platformName()), rounds);
+    QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
+    auto bench = std::make_unique<PhotoBench>(server);
+    const double idleStall = bench->idleStallMs(IDLE_MS);
+    const PhotoBench::Figures jpegFigures = bench->measure(QStringLiteral("/bench.jpg"), jpeg, rounds);
+    printFigures("JPEG", jpeg, jpegFigures, JPEG_GOAL);
+    const PhotoBench::Figures pngFigures = bench->measure(QStringLiteral("/bench.png"), png, rounds);
+    printFigures("PNG", png, pngFigures, PNG_GOAL);
+    double threeOff = 0;
+    const Stalls stallsOff = stallsOfThreeAtOnce(*bench, rounds, &threeOff);
     std::fflush(stdout);
 
     const int photos = parser.value(QStringLiteral("photos")).toInt();
-    const auto memory = bench.runThroughQueue({QStringLiteral("/bench.jpg"), QStringLiteral("/bench.png")}, photos);
+    const auto memory = bench->runThroughQueue({QStringLiteral("/bench.jpg"), QStringLiteral("/bench.png")}, photos);
     const double growthMiB = double(memory.second - memory.first) / 1024;
     std::printf("%d photos through the queue: resident %.1f MiB before, %.1f MiB after, %+.1f MiB (goal within 5)\n",
                 photos, double(memory.first) / 1024, double(memory.second) / 1024, growthMiB);
 
     // The same roads with speech switched on just before, while its engines are still being built.
-    bench.longestStallMs();
-    bench.setSpeech(true);
-    const double firstThreeOn = bench.threeAtOnce(QStringLiteral("/bench.jpg"), 1);
-    const double threeOn = bench.threeAtOnce(QStringLiteral("/bench.jpg"), rounds);
-    const PhotoBench::Figures speechFigures = bench.measure(QStringLiteral("/bench.jpg"), jpeg, rounds);
-    const double stallMs = bench.longestStallMs();
+    bench->longestStallMs();
+    bench->setSpeech(true);
+    const double firstThreeOn = bench->threeAtOnce(QStringLiteral("/bench.jpg"), 1);
+    const double firstStallOn = bench->longestStallMs();
+    double threeOn = 0;
+    const Stalls stallsOn = stallsOfThreeAtOnce(*bench, rounds, &threeOn);
+    const PhotoBench::Figures speechFigures = bench->measure(QStringLiteral("/bench.jpg"), jpeg, rounds);
     std::printf("JPEG road with speech %7.1f ms, without %7.1f ms: %+.1f ms (goal within 100)\n",
                 speechFigures.endToEndMs, jpegFigures.endToEndMs, speechFigures.endToEndMs - jpegFigures.endToEndMs);
     std::printf("3 JPEG at once with speech %7.1f ms (%.1f ms while its engines were built), without %7.1f ms:"
                 " %+.1f ms (goal within 100)\n",
                 threeOn, firstThreeOn, threeOff, threeOn - threeOff);
-    std::printf("longest event-loop stall: %.1f ms with speech, %.1f ms without\n", stallMs, stallOffMs);
+    bench.reset();
+    servers.run([&] { delete server; });
 
-    const bool met = jpegFigures.endToEndMs <= 1.25 * jpegFigures.floorMs()
-                     && pngFigures.endToEndMs <= 1.25 * pngFigures.floorMs() && qAbs(growthMiB) <= 5
+    // A 50 ms round trip: the server behind a relay on the build's port, the program anew.
+    TestHttpsServer* far = nullptr;
+    DelayRelay* link = nullptr;
+    servers.run([&] {
+        far = new TestHttpsServer;
+        far->listen();
+        serve(far, jpeg, png);
+        link = new DelayRelay(far->port(), ONE_WAY_MS, far);
+        listening = link->listen(quint16(base.port()));
+    });
+    if (!listening) {
+        std::fprintf(stderr, "Port %d could not be taken again for the relay.\n", base.port());
+        return 2;
+    }
+    PhotoBench overLink(far);
+    const QList<double> kept = overLink.requestDelays(QStringLiteral("/bench.jpg"), LINK_PHOTOS, ONE_WAY_MS);
+    const QList<double> fresh =
+        overLink.requestDelaysOnNewConnections(QStringLiteral("/bench.jpg"), LINK_PHOTOS, ONE_WAY_MS);
+    const QList<double> later = kept.mid(1);
+    const double laterWorst = *std::max_element(later.begin(), later.end());
+
+    const double jpegRatio = jpegFigures.endToEndMs / jpegFigures.floorMs();
+    const double pngRatio = pngFigures.endToEndMs / pngFigures.floorMs();
+    const double stallOn = qMax(firstStallOn, stallsOn.longest());
+    std::printf("\nThe three goals side by side:\n");
+    std::printf("  JPEG road %.1f ms against its full-decode floor %.1f ms: %.2f x (goal <= %.2f)\n",
+                jpegFigures.endToEndMs, jpegFigures.floorMs(), jpegRatio, JPEG_GOAL);
+    std::printf("  longest event-loop stall, 3 photos at once: without speech JPEG %.1f ms, PNG %.1f ms;"
+                " with speech JPEG %.1f ms (%.1f ms while its engines were built), PNG %.1f ms (goal <= %d);"
+                " %.1f ms over %d s with nothing to do\n",
+                stallsOff.jpeg, stallsOff.png, stallsOn.jpeg, firstStallOn, stallsOn.png, STALL_GOAL_MS, idleStall,
+                IDLE_MS / 1000);
+    std::printf("  broadcast leaving the server to the picture's request reaching it, %d ms round trip:"
+                " photo 1 %.1f ms, photos 2 to %d median %.1f ms, at most %.1f ms (goal <= %d);"
+                " a new connection per photo: median %.1f ms\n",
+                2 * ONE_WAY_MS, kept.first(), LINK_PHOTOS, PhotoBench::median(later), laterWorst, LINK_GOAL_MS,
+                PhotoBench::median(fresh));
+
+    servers.run([&] { delete far; });
+
+    const bool met = jpegRatio <= JPEG_GOAL && pngRatio <= PNG_GOAL && stallsOff.longest() <= STALL_GOAL_MS
+                     && stallOn <= STALL_GOAL_MS && laterWorst <= LINK_GOAL_MS && qAbs(growthMiB) <= 5
                      && speechFigures.endToEndMs <= jpegFigures.endToEndMs + 100 && firstThreeOn <= threeOff + 100
                      && threeOn <= threeOff + 100;
     std::printf("%s\n", met ? "goals met" : "goals missed");

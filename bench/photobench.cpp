@@ -21,14 +21,9 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <atomic>
 
 namespace {
-
-double median(QList<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.isEmpty() ? 0 : values.at(values.size() / 2);
-}
 
 double millisecondsSince(const QElapsedTimer& clock, qint64 startNs)
 {
@@ -36,6 +31,12 @@ double millisecondsSince(const QElapsedTimer& clock, qint64 startNs)
 }
 
 } // namespace
+
+double PhotoBench::median(QList<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.isEmpty() ? 0 : values.at(values.size() / 2);
+}
 
 PhotoBench::PhotoBench(TestHttpsServer* server, QObject* parent)
     : QObject(parent)
@@ -63,7 +64,17 @@ double PhotoBench::longestStallMs()
 {
     const double longest = double(m_longestStall);
     m_longestStall = 0;
+    m_lastTick = m_clock.elapsed(); // the benchmark's own work since the last tick is not the program's
     return longest;
+}
+
+double PhotoBench::idleStallMs(int ms)
+{
+    longestStallMs();
+    QElapsedTimer idle;
+    idle.start();
+    waitUntil([&idle, ms] { return idle.elapsed() >= ms; }, ms + 500);
+    return longestStallMs();
 }
 
 double PhotoBench::threeAtOnce(const QString& path, int rounds)
@@ -81,6 +92,57 @@ double PhotoBench::threeAtOnce(const QString& path, int rounds)
         figures.append(m_overlaysShown - shownBefore >= 3 ? elapsed : 1e9);
     }
     return median(figures);
+}
+
+// The broadcast's own trip over the link is the relay's one-way delay.
+double PhotoBench::untilRequested(const QString& path, int oneWayMs, const std::function<void()>& onArrival,
+                                  const std::function<bool()>& done)
+{
+    // Timed on the server's thread, as the request arrives.
+    std::atomic<qint64> requestedAt = -1;
+    const auto watch = connect(
+        m_server, &TestHttpsServer::requested, this,
+        [&](const QString& requested) {
+            qint64 notYet = -1;
+            if (requested == path)
+                requestedAt.compare_exchange_strong(notYet, m_clock.nsecsElapsed());
+        },
+        Qt::DirectConnection);
+    const qint64 leftServer = m_clock.nsecsElapsed();
+    QTimer::singleShot(oneWayMs, Qt::PreciseTimer, this, onArrival);
+    waitUntil([&] { return requestedAt >= 0 && done(); }, 30000);
+    disconnect(watch);
+    return requestedAt >= 0 ? double(requestedAt - leftServer) / 1e6 : 1e9;
+}
+
+QList<double> PhotoBench::requestDelays(const QString& path, int count, int oneWayMs)
+{
+    QList<double> delays;
+    for (int i = 0; i < count; ++i) {
+        // A free place in the queue, so that the photo starts as soon as it arrives.
+        waitUntil([this] { return m_glimDeck->findChildren<Session*>().size() < 3; }, 10000);
+        const int shownBefore = m_overlaysShown;
+        delays.append(untilRequested(
+            path, oneWayMs, [this, path] { broadcast(path); },
+            [this, shownBefore] { return m_overlaysShown > shownBefore; }));
+    }
+    waitUntil([this] { return m_glimDeck->findChildren<Session*>().isEmpty(); }, 10000);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return delays;
+}
+
+QList<double> PhotoBench::requestDelaysOnNewConnections(const QString& path, int count, int oneWayMs)
+{
+    QList<double> delays;
+    for (int i = 0; i < count; ++i) {
+        QNetworkAccessManager manager;
+        QNetworkReply* reply = nullptr;
+        delays.append(untilRequested(
+            path, oneWayMs, [&] { reply = manager.get(QNetworkRequest(QUrl(HTTPS_BASE_URL + path))); },
+            [&reply] { return reply && reply->isFinished(); }));
+        delete reply;
+    }
+    return delays;
 }
 
 PhotoBench::~PhotoBench()

@@ -36,14 +36,22 @@ public:
     };
 
     PhotoBench(TestHttpsServer* server, QObject* parent = nullptr);
+    static double median(QList<double> values);
     ~PhotoBench() override;
 
     Figures measure(const QString& path, const QByteArray& bytes, int rounds);
     // Milliseconds from three broadcasts to the third overlay on screen, median of the rounds.
     double threeAtOnce(const QString& path, int rounds);
+    // For each of `count` photos in a row, milliseconds from its broadcast leaving the server to
+    // its picture's request reaching the server, over a link that takes oneWayMs each way.
+    QList<double> requestDelays(const QString& path, int count, int oneWayMs);
+    // The same for a GET on an access manager of its own each time: a new connection per photo.
+    QList<double> requestDelaysOnNewConnections(const QString& path, int count, int oneWayMs);
     void setSpeech(bool on);
     // The longest the event loop went without turning since the last call, in milliseconds.
     double longestStallMs();
+    // The same over `ms` with nothing to do: what the machine itself costs the event loop.
+    double idleStallMs(int ms);
     // Resident memory in KiB before and after `count` photos went through the queue.
     QPair<qint64, qint64> runThroughQueue(const QStringList& paths, int count);
 
@@ -52,6 +60,8 @@ protected:
 
 private:
     void broadcast(const QString& path);
+    double untilRequested(const QString& path, int oneWayMs, const std::function<void()>& onArrival,
+                          const std::function<bool()>& done);
     void showAll(const QStringList& paths, int count);
     double endToEndOnce(const QString& path, double* paintedMs);
     double downloadOnce(const QString& path);

@@ -17,6 +17,7 @@
 
 #include <QDebug>
 #include <QMetaType>
+#include <QThread>
 #include <QTimer>
 
 GlimDeck::GlimDeck(Clock now)
@@ -24,6 +25,7 @@ GlimDeck::GlimDeck(Clock now)
     , m_now(std::move(now))
 {
     ServerTrust::install();
+    m_decoders.setMaxThreadCount(qMax(1, QThread::idealThreadCount() - 1));
     m_webSocketClient = new WebSocketClient(QUrl(WS_BASE_URL, QUrl::TolerantMode), this);
     m_trayManager = new TrayManager(m_isTTSEnabled, this);
     m_speechEngines = new SpeechEngines(m_maxActiveSessions, QString(), this);
@@ -100,7 +102,8 @@ void GlimDeck::tryStartNext()
 Session* GlimDeck::createSessionForUrl(const QUrl& url, const QString& message)
 {
     qRegisterMetaType<Session*>();
-    auto* session = new Session(url, message, m_displayDurationMs, m_isTTSEnabled ? m_speechEngines : nullptr, this);
+    auto* session = new Session(url, message, m_displayDurationMs, m_isTTSEnabled ? m_speechEngines : nullptr,
+                                &m_network, &m_decoders, this);
     connect(session, &Session::finished, this, &GlimDeck::onSessionFinished, Qt::QueuedConnection);
     return session;
 }

@@ -4,9 +4,11 @@
 
 #include <QHash>
 #include <QList>
+#include <QNetworkAccessManager>
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QThreadPool>
 #include <QUrl>
 
 class Pause;
@@ -47,6 +49,10 @@ private:
     void onRecentPhotoChosen(int recentId);
     void onNeverShown(int recentId);
 
+    // Shared by every photo: downloads keep their connection open for the next, and decoding
+    // leaves a processor to the event loop.
+    QNetworkAccessManager m_network;
+    QThreadPool m_decoders;
     WebSocketClient* m_webSocketClient = nullptr;
     TrayManager* m_trayManager = nullptr;
     SpeechEngines* m_speechEngines = nullptr;

@@ -36,7 +36,7 @@ private slots:
         m_server.setResponse(u"/x"_s, response);
         const QUrl url = response.status ? m_server.url(u"/x"_s) : TestSupport::refusedUrl(u"https"_s, u"/x"_s);
         LogCapture log;
-        FileDownloader downloader(url, 1000, 1 << 20, nullptr); // a second and 1 MiB, so the limits show quickly
+        FileDownloader downloader(url, &m_network, 1000, 1 << 20, nullptr); // a second and 1 MiB: limits show quickly
         QSignalSpy downloadedSpy(&downloader, &FileDownloader::downloaded);
         QVERIFY(downloader.downloadedData().isEmpty() && downloadedSpy.wait(10000));
         QCOMPARE(downloader.downloadedData(), outcome == u"bytes"_s ? response.body : QByteArray());
@@ -72,6 +72,23 @@ private slots:
         QCOMPARE(log.lines().filter(u"url invalide"_s), QStringList{"GlimDeck::handleGlimDeck url invalide: \"\""});
     }
 
+    // The second photo's request goes out on the first one's connection: no new handshake.
+    void photosInARowShareOneConnection()
+    {
+        m_server.setResponse(u"/a"_s, 200, TestSupport::png(QSize(64, 48), Qt::red));
+        m_server.setResponse(u"/b"_s, 200, TestSupport::png(QSize(64, 48), Qt::green));
+        GlimDeck glimDeck;
+        const int before = m_server.connectionCount();
+        for (const QString& path : {u"/a"_s, u"/b"_s}) {
+            QVERIFY(QMetaObject::invokeMethod(
+                &glimDeck, "handleGlimDeck", Q_ARG(QString, m_server.url(path).toString()), Q_ARG(QString, QString())));
+            QTRY_COMPARE(TestSupport::windows<Overlay>().size(), path == u"/a"_s ? 1 : 2);
+        }
+        QCOMPARE(m_server.requestedPaths().mid(m_server.requestedPaths().size() - 2), (QStringList{"/a", "/b"}));
+        QCOMPARE(m_server.connectionCount() - before, 1);
+        QTRY_VERIFY_WITH_TIMEOUT(glimDeck.findChildren<Session*>().isEmpty(), 10000);
+    }
+
     void trayInertWithoutNotificationArea()
     {
         LogCapture log; // this offscreen platform has no notification area
@@ -87,6 +104,7 @@ private slots:
 
 private:
     TestHttpsServer m_server;
+    QNetworkAccessManager m_network;
 };
 
 QTEST_MAIN(TestPhotos)

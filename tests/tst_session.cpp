@@ -1,3 +1,4 @@
+#include "core/filedownloader.h"
 #include "core/overlay.h"
 #include "core/session.h"
 #include "core/speechengines.h"
@@ -5,12 +6,33 @@
 
 using namespace Qt::StringLiterals;
 
+namespace {
+
+// A small JPEG whose header claims another size: decoding it whole would need that many pixels.
+QByteArray jpegDeclaring(const QSize& declared)
+{
+    QImage image(64, 64, QImage::Format_RGB32);
+    image.fill(Qt::gray);
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPEG");
+    QByteArray bytes = buffer.data();
+    const qsizetype frame = bytes.indexOf("\xFF\xC0"); // then length, precision, height, width
+    qToBigEndian(quint16(declared.height()), bytes.data() + frame + 5);
+    qToBigEndian(quint16(declared.width()), bytes.data() + frame + 7);
+    return bytes;
+}
+
+} // namespace
+
 // One photo's road from a loopback download to a real display and away, and what speech costs it.
 class TestSession : public QObject
 {
     Q_OBJECT
 
     TestHttpsServer m_server;
+    QNetworkAccessManager m_network;
+    QThreadPool m_decoders;
 
 private slots:
     void initTestCase()
@@ -20,6 +42,9 @@ private slots:
         m_server.setResponse(u"/empty"_s, 200, QByteArray());
         m_server.setResponse(u"/text"_s, 200, "<html>pas une image</html>");
         m_server.setResponse(u"/huge.ppm"_s, 200, "P6\n100000 100000\n255\nxxxx"); // 40 GB if the reader believed it
+        m_server.setResponse(u"/huge.jpg"_s, 200, jpegDeclaring(QSize(30000, 30000))); // 1/8 of it would pass
+        m_server.setResponse(u"/4k.png"_s, 200, TestSupport::png(QSize(3840, 2160), Qt::green));
+        m_decoders.setMaxThreadCount(1);
     }
 
     void everyWayOutEndsOnce_data()
@@ -29,6 +54,8 @@ private slots:
         QTest::newRow("empty") << u"/empty"_s << "ImageSession::onDownloaded data vide pour QUrl(\"%1\")";
         QTest::newRow("not a picture") << u"/text"_s << "ImageSession::onDownloaded impossible de charger pixmap";
         QTest::newRow("40 GB declared") << u"/huge.ppm"_s << "ImageSession::onDownloaded impossible de charger pixmap";
+        QTest::newRow("3.6 GB declared by a JPEG")
+            << u"/huge.jpg"_s << "ImageSession::onDownloaded impossible de charger pixmap";
         QTest::newRow("invalid address") << QString() << "ImageSession::start url invalide: QUrl(\"%1\")";
         QTest::newRow("shown for the display time") << "/photo.png" << QString();
         QTest::newRow("Escape hides it, but the end comes from the timer") << "/photo.png#escape" << QString();
@@ -40,7 +67,7 @@ private slots:
         QFETCH(QString, warning);
         const QUrl url = path.isEmpty() ? QUrl(u"https://exa mple/x"_s) : m_server.url(path);
         LogCapture log;
-        auto* session = new Session(url, u"Salut"_s, 600, nullptr, nullptr);
+        auto* session = new Session(url, u"Salut"_s, 600, nullptr, &m_network, &m_decoders, nullptr);
         QSignalSpy finished(session, &Session::finished), destroyed(session, &QObject::destroyed);
         session->start();
         if (warning.isEmpty()) {
@@ -57,6 +84,37 @@ private slots:
         QCOMPARE(log.lines(QtWarningMsg).join(u'\n'), warning.replace(u"%1"_s, url.toString()));
     }
 
+    void endedWhileDecodingLeavesNothing_data()
+    {
+        QTest::addColumn<bool>("decoderBusy"); // the picture waits for the decoder rather than being decoded
+        QTest::newRow("waiting for the decoder") << true;
+        QTest::newRow("being decoded") << false;
+    }
+
+    // As when the program quits: the session goes with its owner, its picture still on the decoder.
+    void endedWhileDecodingLeavesNothing()
+    {
+        QFETCH(bool, decoderBusy);
+        QSemaphore busy;
+        if (decoderBusy)
+            m_decoders.start([&busy] { busy.acquire(); });
+        LogCapture log;
+        auto* session =
+            new Session(m_server.url(u"/4k.png"_s), u"Salut"_s, 600, nullptr, &m_network, &m_decoders, nullptr);
+        QSignalSpy finished(session, &Session::finished);
+        session->start();
+        QSignalSpy downloaded(session->findChild<FileDownloader*>(), &FileDownloader::downloaded);
+        QVERIFY(downloaded.wait(10000));
+        QCoreApplication::sendPostedEvents(session, QEvent::MetaCall); // its picture goes to the decoder
+        delete session;
+        busy.release();
+        m_decoders.waitForDone();
+        QTest::qWait(100); // what the decoder finished has had its chance to show
+        QCOMPARE(TestSupport::windows<Overlay>().size(), 0);
+        QCOMPARE(finished.size(), 0);
+        QCOMPARE(log.lines(QtWarningMsg), QStringList());
+    }
+
     // Speech, its engines still being built, delays no photo and never stalls the event loop.
     void speechCostsThePhotosNothing()
     {
@@ -64,7 +122,9 @@ private slots:
         const auto road = [&](SpeechEngines* engines) {
             const qint64 start = now();
             for (int i = 0; i < 3; ++i)
-                (new Session(m_server.url(u"/photo.png"_s), u"Photo. "_s.repeated(40), 500, engines, nullptr))->start();
+                (new Session(m_server.url(u"/photo.png"_s), u"Photo. "_s.repeated(40), 500, engines, &m_network,
+                             &m_decoders, nullptr))
+                    ->start();
             return (void)QTest::qWaitFor([] { return TestSupport::windows<Overlay>().size() == 3; }), now() - start;
         };
         const qint64 silent = road(nullptr);

@@ -166,7 +166,8 @@ private slots:
         const QString ws = u"glimdeck.test:%1"_s.arg(wss.port()), https = u"glimdeck.test:%1"_s.arg(m_server.port());
         WebSocketClient client(QUrl(u"wss://"_s + ws), nullptr);
         QVERIFY(QSignalSpy(&client, &WebSocketClient::connected).wait(5000));
-        FileDownloader picture(QUrl(u"https://%1/42"_s.arg(https)), nullptr);
+        QNetworkAccessManager network;
+        FileDownloader picture(QUrl(u"https://%1/42"_s.arg(https)), &network, nullptr);
         QVERIFY(QSignalSpy(&picture, &FileDownloader::downloaded).wait(5000));
         TrayManager tray(false, u"https://%1/42"_s.arg(https), nullptr);
         emit menu(tray)->aboutToShow();

@@ -1,27 +1,38 @@
 #include "core/filedownloader.h"
 
 #include <QDebug>
+#include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 
-FileDownloader::FileDownloader(QUrl url, QObject* parent)
-    : FileDownloader(std::move(url), TRANSFER_TIMEOUT_MS, MAX_BODY_BYTES, parent)
+FileDownloader::FileDownloader(QUrl url, QNetworkAccessManager* network, QObject* parent)
+    : FileDownloader(std::move(url), network, TRANSFER_TIMEOUT_MS, MAX_BODY_BYTES, parent)
 {
 }
 
-FileDownloader::FileDownloader(QUrl url, int transferTimeoutMs, qint64 maxBodyBytes, QObject* parent)
+FileDownloader::FileDownloader(QUrl url, QNetworkAccessManager* network, int transferTimeoutMs, qint64 maxBodyBytes,
+                               QObject* parent)
     : QObject(parent)
     , m_maxBodyBytes(maxBodyBytes)
 {
-    connect(&m_networkManager, SIGNAL(finished(QNetworkReply*)), this, SLOT(fileDownloaded(QNetworkReply*)));
-
     // Without a time limit a server that never answers would hold the photo's place for good.
     QNetworkRequest request(url);
     request.setTransferTimeout(transferTimeoutMs);
-    watchSize(m_networkManager.get(request));
+    m_reply = network->get(request);
+    // The manager's own finished() tells of every photo's reply; this one listens to its own.
+    connect(m_reply, &QNetworkReply::finished, this, [this] { fileDownloaded(m_reply); });
+    watchSize(m_reply);
 }
 
-FileDownloader::~FileDownloader() = default;
+// A transfer still running belongs to the shared manager: it is ended here, not left to run.
+FileDownloader::~FileDownloader()
+{
+    if (!m_reply)
+        return;
+    disconnect(m_reply, nullptr, this, nullptr);
+    m_reply->abort();
+    m_reply->deleteLater();
+}
 
 void FileDownloader::watchSize(QNetworkReply* reply)
 {
@@ -46,6 +57,7 @@ void FileDownloader::fileDownloaded(QNetworkReply* pReply)
                           || pReply->error() == QNetworkReply::TimeoutError;
     // Part of a picture is no picture: a transfer ended by its time or size limit hands over nothing.
     m_downloadedData = cutShort ? QByteArray() : pReply->readAll();
+    m_reply = nullptr;
     pReply->deleteLater();
     emit downloaded();
 }

@@ -1,14 +1,16 @@
 #pragma once
 
 #include <QByteArray>
-#include <QNetworkAccessManager>
 #include <QObject>
+#include <QPointer>
 #include <QUrl>
 
+class QNetworkAccessManager;
 class QNetworkReply;
 
 // Fetches the bytes behind one address with a single GET and says when the transfer has ended,
-// whatever its outcome.
+// whatever its outcome. The access manager is shared, so that a photo after the first goes out
+// on the connection already open; the time and size bounds are this transfer's own.
 class FileDownloader : public QObject
 {
     Q_OBJECT
@@ -17,9 +19,10 @@ public:
     static constexpr int TRANSFER_TIMEOUT_MS = 30000;
     static constexpr qint64 MAX_BODY_BYTES = 64 * 1024 * 1024;
 
-    FileDownloader(QUrl url, QObject* parent);
+    FileDownloader(QUrl url, QNetworkAccessManager* network, QObject* parent);
     // Test seam: other bounds than the program's.
-    FileDownloader(QUrl url, int transferTimeoutMs, qint64 maxBodyBytes, QObject* parent);
+    FileDownloader(QUrl url, QNetworkAccessManager* network, int transferTimeoutMs, qint64 maxBodyBytes,
+                   QObject* parent);
     ~FileDownloader() override;
 
     QByteArray downloadedData() const;
@@ -33,7 +36,7 @@ private slots:
 private:
     void watchSize(QNetworkReply* reply);
 
-    QNetworkAccessManager m_networkManager;
+    QPointer<QNetworkReply> m_reply;
     QByteArray m_downloadedData;
     qint64 m_maxBodyBytes;
     bool m_abortedForSize = false;

@@ -30,7 +30,8 @@ Overlay::Overlay(const QPixmap* pixmap, QWidget* parent)
         if (pixmap->size() == screenSize)
             label->setPixmap(*pixmap);
         else
-            label->setPixmap(pixmap->scaled(screenSize, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+            label->setPixmap(
+                pixmap->scaled(shownSize(pixmap->size(), screenSize), Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
     }
     label->setGeometry(QRect(QPoint(0, 0), screenSize));
     label->setAlignment(Qt::AlignCenter);
@@ -38,6 +39,11 @@ Overlay::Overlay(const QPixmap* pixmap, QWidget* parent)
     show();
     raise();
     OverlayStack::instance()->add(this);
+}
+
+QSize Overlay::shownSize(const QSize& picture, const QSize& screen)
+{
+    return picture.scaled(screen, Qt::KeepAspectRatio);
 }
 
 Overlay::~Overlay()

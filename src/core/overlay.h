@@ -14,6 +14,9 @@ public:
     Overlay(const QPixmap* pixmap, QWidget* parent);
     ~Overlay() override;
 
+    // The largest size with the picture's proportions that fits the screen: how it is shown.
+    static QSize shownSize(const QSize& picture, const QSize& screen);
+
     void hideOnEscape();
 
 protected:

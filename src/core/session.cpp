@@ -2,17 +2,23 @@
 
 #include "core/filedownloader.h"
 #include "core/overlay.h"
+#include "core/picturedecoder.h"
 #include "core/speechengine.h"
 #include "core/speechengines.h"
 
 #include <QDebug>
+#include <QGuiApplication>
 #include <QPixmap>
+#include <QScreen>
 #include <QTimer>
 
-Session::Session(const QUrl& url, const QString& message, int displayDurationMs, SpeechEngines* speech, QObject* parent)
+Session::Session(const QUrl& url, const QString& message, int displayDurationMs, SpeechEngines* speech,
+                 QNetworkAccessManager* network, QThreadPool* decoders, QObject* parent)
     : QObject(parent)
     , m_imageUrl(url)
     , m_message(message)
+    , m_network(network)
+    , m_decoders(decoders)
     , m_displayDurationMs(displayDurationMs)
     , m_speechEngines(speech)
 {
@@ -23,6 +29,7 @@ Session::Session(const QUrl& url, const QString& message, int displayDurationMs,
 // The engines may already be gone when the program quits: their owner is deleted first.
 Session::~Session()
 {
+    m_decoding.cancel(); // a picture still waiting for a decoder is not decoded for nobody
     if (!m_speech || !m_speechEngines)
         return;
     if (m_spoken)
@@ -38,8 +45,9 @@ void Session::start()
         end();
         return;
     }
-    m_downloader = new FileDownloader(m_imageUrl, this);
+    m_downloader = new FileDownloader(m_imageUrl, m_network, this);
     connect(m_downloader, &FileDownloader::downloaded, this, &Session::onDownloaded, Qt::QueuedConnection);
+    connect(&m_decoding, &QFutureWatcher<QImage>::finished, this, &Session::onDecoded);
 }
 
 void Session::onDownloaded()
@@ -50,16 +58,18 @@ void Session::onDownloaded()
         end();
         return;
     }
-    // The image reader's allocation limit stays in force: a small file declaring a huge size
-    // fails here instead of exhausting memory.
-    m_pixmap = new QPixmap();
-    if (!m_pixmap->loadFromData(data)) {
+    m_decoding.setFuture(PictureDecoder::start(m_decoders, data, QGuiApplication::primaryScreen()->size()));
+}
+
+void Session::onDecoded()
+{
+    QImage picture = m_decoding.future().takeResult();
+    if (picture.isNull()) {
         qWarning() << "ImageSession::onDownloaded impossible de charger pixmap";
-        delete m_pixmap;
-        m_pixmap = nullptr;
         end();
         return;
     }
+    m_pixmap = new QPixmap(QPixmap::fromImage(std::move(picture)));
     m_overlay = new Overlay(m_pixmap, nullptr);
     QTimer::singleShot(m_displayDurationMs, this, &Session::onTimeout);
     emit shown();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QFutureWatcher>
+#include <QImage>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -7,19 +9,23 @@
 
 class FileDownloader;
 class Overlay;
+class QNetworkAccessManager;
 class QPixmap;
+class QThreadPool;
 class SpeechEngine;
 class SpeechEngines;
 
 // Carries one photo from its address to the screen and away again, then deletes itself.
 // Every way out emits finished(this) exactly once. With speech engines given, it borrows one at
 // once and speaks its message while its photo is shown; the photo never waits for the engine.
+// The picture is decoded on one of the decoders' threads; the event loop only shows it.
 class Session : public QObject
 {
     Q_OBJECT
 
 public:
-    Session(const QUrl& url, const QString& message, int displayDurationMs, SpeechEngines* speech, QObject* parent);
+    Session(const QUrl& url, const QString& message, int displayDurationMs, SpeechEngines* speech,
+            QNetworkAccessManager* network, QThreadPool* decoders, QObject* parent);
     ~Session() override;
 
     void start();
@@ -31,6 +37,7 @@ signals:
 
 private slots:
     void onDownloaded();
+    void onDecoded();
     void onTimeout();
 
 private:
@@ -40,7 +47,11 @@ private:
 
     QUrl m_imageUrl;
     QString m_message;
+    QNetworkAccessManager* m_network;
+    QThreadPool* m_decoders;
     FileDownloader* m_downloader = nullptr;
+    // Gone with the session: a picture decoded after its end is dropped unseen.
+    QFutureWatcher<QImage> m_decoding;
     Overlay* m_overlay = nullptr;
     QPixmap* m_pixmap = nullptr;
     int m_displayDurationMs;

@@ -15,25 +15,31 @@ QUrl TestHttpsServer::url(const QString& path) const
 void TestHttpsServer::onPendingConnection()
 {
     while (auto* socket = qobject_cast<QSslSocket*>(m_server.nextPendingConnection())) {
+        ++m_connections;
         socket->setParent(this);
         connect(socket, &QSslSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
         connect(socket, &QSslSocket::disconnected, socket, &QObject::deleteLater);
     }
 }
 
-// Answers once the whole head is in, by the path of its request line.
+// Answers once a whole head is in, by the path of its request line; the next request on the
+// same connection waits until this one is answered.
 void TestHttpsServer::onReadyRead(QSslSocket* socket)
 {
     const QByteArray buffered = socket->property("request").toByteArray() + socket->readAll();
-    socket->setProperty("request", buffered);
-    if (!buffered.contains("\r\n\r\n") || socket->property("answered").toBool())
+    const qsizetype headEnd = buffered.indexOf("\r\n\r\n");
+    if (headEnd < 0 || socket->property("answering").toBool()) {
+        socket->setProperty("request", buffered);
         return;
-    socket->setProperty("answered", true);
+    }
+    socket->setProperty("request", buffered.mid(headEnd + 4));
+    socket->setProperty("answering", true);
     const QString path = QString::fromUtf8(buffered.left(buffered.indexOf("\r\n")).split(' ').value(1));
     m_requests.append(path);
-    const QByteArray head = buffered.left(buffered.indexOf("\r\n\r\n"));
+    const QByteArray head = buffered.left(headEnd);
     const qsizetype line = head.toLower().indexOf("\r\nauthorization:");
     m_authorizations.append(line < 0 ? QByteArray() : head.mid(line + 16).split('\r').first().trimmed());
+    emit requested(path);
     const Response response = m_responses.value(path, Response{404, "not found"});
     if (response.never)
         return;
@@ -43,16 +49,17 @@ void TestHttpsServer::onReadyRead(QSslSocket* socket)
 void TestHttpsServer::respond(QSslSocket* socket, const Response& response)
 {
     // Clients go by the status code; the reason phrase is free text.
-    const QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status)
-                            + " Reason\r\nContent-Type: " + response.contentType + "\r\nConnection: close\r\n";
+    const QByteArray head =
+        "HTTP/1.1 " + QByteArray::number(response.status) + " Reason\r\nContent-Type: " + response.contentType + "\r\n";
     if (response.endless) {
-        socket->write(head + "\r\n");
+        socket->write(head + "Connection: close\r\n\r\n");
         connect(socket, &QSslSocket::encryptedBytesWritten, this, [this, socket] { feedEndless(socket); });
         feedEndless(socket);
         return;
     }
     socket->write(head + "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n\r\n" + response.body);
-    socket->disconnectFromHost();
+    socket->setProperty("answering", false);
+    onReadyRead(socket); // a request that came meanwhile
 }
 
 void TestHttpsServer::feedEndless(QSslSocket* socket)

@@ -5,7 +5,8 @@
 class QSslSocket;
 
 // A minimal HTTPS responder on loopback: serves given bytes at given paths with a given status,
-// after a delay, never, or as a body that never ends. Unknown paths get 404.
+// after a delay, never, or as a body that never ends. Unknown paths get 404. A connection is
+// kept open for the next request, one request at a time, as HTTP/1.1 servers do.
 class TestHttpsServer : public QObject
 {
     Q_OBJECT
@@ -36,6 +37,12 @@ public:
     QStringList requestedPaths() const { return m_requests; }
     // Every request's Authorization header, in the same order; empty where none came.
     QByteArrayList authorizations() const { return m_authorizations; }
+    // Connections accepted since the server started listening.
+    int connectionCount() const { return m_connections; }
+
+signals:
+    // As soon as a request's head is in, before it is answered.
+    void requested(const QString& path);
 
 private:
     void onPendingConnection();
@@ -47,6 +54,7 @@ private:
     QHash<QString, Response> m_responses;
     QStringList m_requests;
     QByteArrayList m_authorizations;
+    int m_connections = 0;
 };
 
 Q_DECLARE_METATYPE(TestHttpsServer::Response)
