@@ -3,7 +3,9 @@
 #include "platform/sleepwatcher.h"
 #include "testsupport.h"
 
+#ifdef Q_OS_LINUX
 #include <QtDBus>
+#endif
 
 using namespace Qt::StringLiterals;
 
@@ -12,9 +14,16 @@ static const QRegularExpression DELAY(u"^Tentative de reconnexion dans "_s);
 
 static bool mock(const QString& name, const QString& method, const QVariantList& arguments)
 {
+#ifndef Q_OS_LINUX
+    Q_UNUSED(name);
+    Q_UNUSED(method);
+    Q_UNUSED(arguments);
+    return false;
+#else
     QDBusInterface mock(u"org.freedesktop."_s + name, u"/org/freedesktop/"_s + name, u"org.freedesktop.DBus.Mock"_s,
                         QDBusConnection::systemBus());
     return mock.callWithArgumentList(QDBus::Block, method, arguments).type() == QDBusMessage::ReplyMessage;
+#endif
 }
 
 // Against real peers on loopback, and reports of network and sleep from mocks on scripts/with-system-bus.sh's bus.
@@ -88,6 +97,9 @@ private slots:
     // Real timers: no ping comes before 15 s, so only what is tested ends a connection.
     void realTimersAndSystemReports()
     {
+#ifndef Q_OS_LINUX
+        QSKIP("the sleep and network reports come from logind and NetworkManager mocks on a system bus");
+#endif
         LogCapture log;
         TestWebSocketServer server;
         SilentProxy proxy(server.listen() ? server.port() : 1);
