@@ -171,7 +171,6 @@ provide_qmlintegration() {
     for file in "$QT_PREFIX"/lib/cmake/Qt6QmlIntegration/*.cmake; do
         # Debian's prefix is four levels above its cmake folder, Qt's three.
         sed -i -e "s|include/$(uname -m)-linux-gnu/qt6|include|g" \
-            -e "s|$host_cmake|$QT_PREFIX/lib/cmake/Qt6QmlIntegration|g" \
             -e 's|/../../../../"|/../../../"|' \
             "$file"
     done
@@ -323,7 +322,7 @@ show_photo() {
 
 # Whether the region WIDTHxHEIGHT+X+Y of the screen holds a pixel of the colour.
 has_colour() {
-    import -window root -crop "$1x$2+$3+$4" +repage txt:- 2>/dev/null | grep -qi "$5"
+    import -window root png:- 2>/dev/null | convert - -crop "$1x$2+$3+$4" +repage txt:- | grep -qi "$5"
 }
 # shellcheck disable=SC2317 # called through wait_for
 not() { ! "$@"; }
