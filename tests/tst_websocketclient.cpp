@@ -12,19 +12,38 @@ using namespace Qt::StringLiterals;
 static const QString FIRST_DELAY = u"1000 ms (tentative 1 )"_s;
 static const QRegularExpression DELAY(u"^Tentative de reconnexion dans "_s);
 
+#ifdef Q_OS_LINUX
 static bool mock(const QString& name, const QString& method, const QVariantList& arguments)
 {
-#ifndef Q_OS_LINUX
-    Q_UNUSED(name);
-    Q_UNUSED(method);
-    Q_UNUSED(arguments);
-    return false;
-#else
     QDBusInterface mock(u"org.freedesktop."_s + name, u"/org/freedesktop/"_s + name, u"org.freedesktop.DBus.Mock"_s,
                         QDBusConnection::systemBus());
     return mock.callWithArgumentList(QDBus::Block, method, arguments).type() == QDBusMessage::ReplyMessage;
-#endif
 }
+
+// NetworkManager's global states: 20 disconnected, 70 connected.
+static bool setNetwork(uint state)
+{
+    return mock(u"NetworkManager"_s, u"SetGlobalConnectionState"_s, {state});
+}
+
+static bool prepareForSleep(bool sleeping)
+{
+    return mock(u"login1"_s, u"EmitSignal"_s,
+                {u"org.freedesktop.login1.Manager"_s, u"PrepareForSleep"_s, u"b"_s,
+                 QVariantList{QVariant::fromValue(QDBusVariant(sleeping))}});
+}
+#else
+// No system bus: the test that needs these skips itself.
+static bool setNetwork(uint)
+{
+    return false;
+}
+
+static bool prepareForSleep(bool)
+{
+    return false;
+}
+#endif
 
 // Against real peers on loopback, and reports of network and sleep from mocks on scripts/with-system-bus.sh's bus.
 class TestWebSocketClient : public QObject
@@ -34,14 +53,6 @@ class TestWebSocketClient : public QObject
     TestWebSocketServer m_untrusted;
     TestHttpsServer m_http;
 
-    // NetworkManager's global states: 20 disconnected, 70 connected.
-    static bool setNetwork(uint state) { return mock(u"NetworkManager"_s, u"SetGlobalConnectionState"_s, {state}); }
-    static bool prepareForSleep(bool sleeping)
-    {
-        return mock(u"login1"_s, u"EmitSignal"_s,
-                    {u"org.freedesktop.login1.Manager"_s, u"PrepareForSleep"_s, u"b"_s,
-                     QVariantList{QVariant::fromValue(QDBusVariant(sleeping))}});
-    }
     static QStringList delays(const LogCapture& log) { return log.lines().filter(DELAY).replaceInStrings(DELAY, {}); }
 
 private slots:
