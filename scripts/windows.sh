@@ -220,6 +220,7 @@ build_glimdeck() {
     openssl x509 -checkend 86400 -noout -in "$certs/server.pem" >/dev/null 2>&1 ||
         scripts/make-certs.sh "$certs" 30
     log "building Glim-deck for Windows into $BUILD"
+    mkdir -p "$BUILD"
     heavy cmake -S "$ROOT" -B "$BUILD" -G Ninja \
         -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" \
         -DCMAKE_BUILD_TYPE=Release \
@@ -229,8 +230,8 @@ build_glimdeck() {
         -DCMAKE_CROSSCOMPILING_EMULATOR="$WINE" \
         -DGLIMDECK_SERVER_HOST="localhost:$(choose_port)" \
         -DGLIMDECK_SERVER_CA="$certs/ca.pem" \
-        "$@" >"$BUILD.configure.log" 2>&1 || {
-        tail -n 30 "$BUILD.configure.log"
+        "$@" >"$BUILD/configure.log" 2>&1 || {
+        tail -n 30 "$BUILD/configure.log"
         return 1
     }
     heavy cmake --build "$BUILD" -j"$JOBS" 2>&1 | tee "$BUILD/build.log"
@@ -301,7 +302,7 @@ show_photo() {
     local width height
     read -r width height < <(xdpyinfo | sed -n 's/^ *dimensions: *\([0-9]*\)x\([0-9]*\) .*/\1 \2/p')
     "$WINE" "$BUILD/deploy/glimdeck.exe" >"$work/glimdeck.log" 2>&1 &
-    wait_for 30 grep -q '"demo"' "$work/server.log" || { log "glimdeck.exe did not subscribe (log: $work/glimdeck.log)"; return 1; }
+    wait_for 120 grep -q '"demo"' "$work/server.log" || { log "glimdeck.exe did not subscribe (log: $work/glimdeck.log)"; return 1; }
     log "connected: $(grep -m1 'Abonnement' "$work/server.log")"
     # The connected icon is a green disc, in trayer's strip along the top edge.
     wait_for 10 has_colour "$width" 24 0 0 '#2ECC40' || { log "no green tray icon in the notification area"; return 1; }
