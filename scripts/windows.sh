@@ -146,7 +146,9 @@ QTBASE_OPTIONS=(
     -DFEATURE_dbus=OFF -DFEATURE_printsupport=OFF -DFEATURE_concurrent=OFF -DFEATURE_xml=OFF
     -DFEATURE_opengl=OFF -DFEATURE_vulkan=OFF -DFEATURE_direct2d=OFF
     -DFEATURE_openssl=OFF -DFEATURE_schannel=ON
-    -DTEST_networklistmanager=ON # its configure test fails on mingw-w64 headers; patch_qtbase mends the plugin
+    # The network list manager's configure test fails on mingw-w64's headers; patch_qtbase mends
+    # what the plugin itself needs.
+    -DTEST_networklistmanager=ON -DFEATURE_networklistmanager=ON
     -DFEATURE_pkg_config=OFF
     -DFEATURE_system_zlib=OFF -DFEATURE_system_pcre2=OFF -DFEATURE_system_png=OFF
     -DFEATURE_system_jpeg=OFF -DFEATURE_system_harfbuzz=OFF -DFEATURE_system_freetype=OFF
