@@ -83,20 +83,24 @@ fetch_qtbase() {
     return "$status"
 }
 
-# Qt's network list manager plugin (network reachability on Windows) needs two names that
-# Debian's mingw-w64 headers lack, and the GUID library, which its MSVC build gets implicitly.
+# Mends for building Qt 6.4.2 with Debian's mingw-w64 and without OpenGL, each applied once:
+# - the network list manager plugin (network reachability) needs two names that mingw-w64 10's
+#   headers lack, and the GUID library, which its MSVC build gets implicitly;
+# - the Windows platform plugin asks for dynamic OpenGL, which stays set with OpenGL off.
 patch_qtbase() {
-    local source=$1 plugin=$1/src/plugins/networkinformation/networklistmanager
-    [ ! -e "$source/.glimdeck-patched" ] || return 0
-    sed -i '/^#include "qnetworklistmanagerevents.h"$/a\
+    local plugin=$1/src/plugins/networkinformation/networklistmanager
+    local window=$1/src/plugins/platforms/windows/qwindowswindow.cpp
+    grep -q 'absent from mingw-w64' "$plugin/qnetworklistmanagerevents.cpp" ||
+        sed -i '/^#include "qnetworklistmanagerevents.h"$/a\
 \
 #ifndef NA_InternetConnectivityV4 // absent from mingw-w64 10\
 #define NA_InternetConnectivityV4 L"NA_InternetConnectivityV4"\
 #define NA_InternetConnectivityV6 L"NA_InternetConnectivityV6"\
 #endif' "$plugin/qnetworklistmanagerevents.cpp"
-    printf '\nqt_internal_extend_target(QNLMNIPlugin CONDITION MINGW\n    LIBRARIES\n        uuid ole32 oleaut32\n)\n' \
-        >>"$plugin/CMakeLists.txt"
-    touch "$source/.glimdeck-patched"
+    grep -q 'CONDITION MINGW' "$plugin/CMakeLists.txt" ||
+        printf '\nqt_internal_extend_target(QNLMNIPlugin CONDITION MINGW\n    LIBRARIES\n        uuid ole32 oleaut32\n)\n' \
+            >>"$plugin/CMakeLists.txt"
+    sed -i 's/^#if QT_CONFIG(dynamicgl)$/#if QT_CONFIG(dynamicgl) \&\& QT_CONFIG(opengl)/' "$window"
 }
 
 unpack_module() {
