@@ -86,10 +86,12 @@ fetch_qtbase() {
 # Mends for building Qt 6.4.2 with Debian's mingw-w64 and without OpenGL, each applied once:
 # - the network list manager plugin (network reachability) needs two names that mingw-w64 10's
 #   headers lack, and the GUID library, which its MSVC build gets implicitly;
-# - the Windows platform plugin asks for dynamic OpenGL, which stays set with OpenGL off.
+# - the Windows platform plugin asks for dynamic OpenGL, which stays set with OpenGL off, and
+#   for the DirectWrite font database, which Qt Gui builds only with Direct2D.
 patch_qtbase() {
     local plugin=$1/src/plugins/networkinformation/networklistmanager
     local window=$1/src/plugins/platforms/windows/qwindowswindow.cpp
+    local integration=$1/src/plugins/platforms/windows/qwindowsintegration.cpp
     grep -q 'absent from mingw-w64' "$plugin/qnetworklistmanagerevents.cpp" ||
         sed -i '/^#include "qnetworklistmanagerevents.h"$/a\
 \
@@ -101,6 +103,7 @@ patch_qtbase() {
         printf '\nqt_internal_extend_target(QNLMNIPlugin CONDITION MINGW\n    LIBRARIES\n        uuid ole32 oleaut32\n)\n' \
             >>"$plugin/CMakeLists.txt"
     sed -i 's/^#if QT_CONFIG(dynamicgl)$/#if QT_CONFIG(dynamicgl) \&\& QT_CONFIG(opengl)/' "$window"
+    sed -i 's/^#if QT_CONFIG(directwrite3)$/#if QT_CONFIG(directwrite3) \&\& QT_CONFIG(direct2d)/' "$integration"
 }
 
 unpack_module() {
