@@ -34,7 +34,7 @@ while(glimdeck_qt_plugins)
         COMMAND "${CMAKE_COMMAND}" -E make_directory "${GLIMDECK_DEPLOY_DIR}/${folder}"
         COMMAND "${CMAKE_COMMAND}" -E copy_if_different "$<TARGET_FILE:Qt6::${plugin}>"
                 "${GLIMDECK_DEPLOY_DIR}/${folder}")
-endforeach()
+endwhile()
 
 # The compiler's own runtime, which MinGW programs load as DLLs.
 if(MINGW)
