@@ -1,7 +1,7 @@
 # Installation and packages. On Linux: the client with its launcher, icon, AppStream metadata
 # and manual page (component "client"), and the server with a systemd unit (component
 # "server"); CPack makes one Debian package of each. On Windows the Qt runtime is deployed next
-# to the executable.
+# to the executable (cmake/WindowsDeploy.cmake).
 include(GNUInstallDirs)
 
 set(GLIMDECK_PACKAGE_MAINTAINER "Glim-deck maintainers <maintainers@users.noreply.c-seed-7b5483b1.example>"
@@ -9,24 +9,16 @@ set(GLIMDECK_PACKAGE_MAINTAINER "Glim-deck maintainers <maintainers@users.norepl
 set(GLIMDECK_APPSTREAM_ID "org.glimdeck.glimdeck")
 
 install(TARGETS glimdeck RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT client)
-install(TARGETS glimdeck-server RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT server)
+if(TARGET glimdeck-server)
+    install(TARGETS glimdeck-server RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT server)
+endif()
 
 if(UNIX AND NOT APPLE)
     include(cmake/LinuxInstall.cmake)
 endif()
 
 if(WIN32)
-    get_target_property(qmake_location Qt6::qmake IMPORTED_LOCATION)
-    get_filename_component(qt_bin_dir "${qmake_location}" DIRECTORY)
-    find_program(WINDEPLOYQT_EXECUTABLE windeployqt HINTS "${qt_bin_dir}" REQUIRED)
-    install(CODE "
-        execute_process(COMMAND \"${WINDEPLOYQT_EXECUTABLE}\" --release --no-translations
-                                \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/glimdeck.exe\"
-                        RESULT_VARIABLE deploy_result)
-        if(NOT deploy_result EQUAL 0)
-            message(FATAL_ERROR \"windeployqt failed: \${deploy_result}\")
-        endif()
-    " COMPONENT client)
+    include(cmake/WindowsDeploy.cmake)
 endif()
 
 set(CPACK_PACKAGE_NAME glimdeck)

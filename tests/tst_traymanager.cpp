@@ -145,6 +145,9 @@ private slots:
 
     void proxyChoice()
     {
+#ifdef Q_OS_WIN
+        QSKIP("Windows names its proxy in its own settings (WinHTTP), not in https_proxy and no_proxy");
+#endif
         QFETCH(QStringList, row);
         for (const char* name : {"https_proxy", "HTTPS_PROXY", "no_proxy"})
             qputenv(name, row.takeFirst().toUtf8());
@@ -155,6 +158,9 @@ private slots:
 
     void everythingGoesThroughTheNamedProxy()
     {
+#ifdef Q_OS_WIN
+        QSKIP("Windows names its proxy in its own settings (WinHTTP), not in https_proxy");
+#endif
         SilentProxy proxy;
         TestWebSocketServer wss;
         QVERIFY(proxy.listen() && wss.listen());
@@ -186,6 +192,9 @@ private slots:
 
     void autostart()
     {
+#ifdef Q_OS_WIN
+        QSKIP("Windows starts programs at log-on from the Run key (runKey), not from an XDG autostart entry");
+#endif
         QFETCH(QString, before);
         QFETCH(QString, marks);
         QVERIFY(QDir(m_config.path()).removeRecursively());
@@ -201,6 +210,41 @@ private slots:
             launch->trigger();
         }
         QCOMPARE(log.lines(QtWarningMsg), QStringList(marks == u"000"_s ? 3 : 0, u"Failed to enable autostart"_s));
+    }
+
+    void runKey_data()
+    {
+        QTest::addColumn<QString>("before"); // the value already under this executable's name, empty for none
+        QTest::addColumn<QString>("marks");  // 1 where checked and the value names this executable: at start, per click
+        QTest::newRow("nothing") << u""_s << u"010"_s;
+        QTest::newRow("value left by a copy elsewhere") << u"C:\\old\\tst_traymanager.exe"_s << u"101"_s;
+    }
+
+    // Read back through the registry path itself, as Windows reads it at log-on.
+    void runKey()
+    {
+#ifndef Q_OS_WIN
+        QSKIP("the Run key is in the Windows registry; elsewhere the native settings are a plain file");
+#endif
+        QFETCH(QString, before);
+        QFETCH(QString, marks);
+        const QString key = u"HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run"_s;
+        const QString name = QFileInfo(QCoreApplication::applicationFilePath()).baseName();
+        const auto value = [&] { return QSettings(key, QSettings::NativeFormat).value(name); };
+        const auto restore = qScopeGuard([&] { QSettings(key, QSettings::NativeFormat).remove(name); });
+        QSettings(key, QSettings::NativeFormat).remove(name);
+        if (!before.isEmpty())
+            QSettings(key, QSettings::NativeFormat).setValue(name, before);
+        LogCapture log;
+        TrayManager tray(false, nullptr);
+        QAction* launch = menu(tray)->actions().at(LAUNCH);
+        const QString path = QDir::toNativeSeparators(QCoreApplication::applicationFilePath());
+        for (QChar mark : marks) {
+            QCOMPARE(launch->isChecked(), mark == u'1');
+            QCOMPARE(value() == QVariant(path), mark == u'1');
+            launch->trigger();
+        }
+        QCOMPARE(log.lines(QtWarningMsg), QStringList());
     }
 
     // The Windows run value: named up to the first dot, backslashes, and quoted when spaced, as Exec is.

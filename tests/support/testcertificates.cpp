@@ -13,10 +13,35 @@ TestCertificates::TestCertificates()
     m_valid = m_dir.isValid() && make(m_dir.path()) && make(m_dir.filePath(QStringLiteral("untrusted")));
 }
 
+namespace {
+
+// Under Wine the script runs as the Linux program it is, so it is given the folder's Linux path
+// (Wine's kernel32 converts it; elsewhere the path is already the script's own).
+QString pathForScript(const QString& directory)
+{
+    using UnixFileName = char* (*)(const wchar_t*);
+    using ProcessHeap = void* (*)();
+    using HeapFree = int (*)(void*, unsigned long, void*);
+    const QString kernel = QStringLiteral("kernel32");
+    const auto unixFileName = reinterpret_cast<UnixFileName>(QLibrary::resolve(kernel, "wine_get_unix_file_name"));
+    const auto processHeap = reinterpret_cast<ProcessHeap>(QLibrary::resolve(kernel, "GetProcessHeap"));
+    const auto heapFree = reinterpret_cast<HeapFree>(QLibrary::resolve(kernel, "HeapFree"));
+    if (!unixFileName || !processHeap || !heapFree)
+        return directory;
+    char* converted = unixFileName(QDir::toNativeSeparators(directory).toStdWString().c_str());
+    if (!converted)
+        return directory;
+    const QString path = QFile::decodeName(converted);
+    heapFree(processHeap(), 0, converted);
+    return path;
+}
+
+} // namespace
+
 bool TestCertificates::make(const QString& directory)
 {
     QProcess process;
-    process.start(QStringLiteral(GLIMDECK_MAKE_CERTS), {directory, QStringLiteral("2")});
+    process.start(QStringLiteral(GLIMDECK_MAKE_CERTS), {pathForScript(directory), QStringLiteral("2")});
     if (!process.waitForFinished(60000) || process.exitCode() != 0) {
         qWarning() << "make-certs failed:" << process.readAllStandardError();
         return false;
