@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installation and packages. On Linux: the client with its launcher, icon, AppStream metadata
 # and manual page (component "client"), and the server with a systemd unit (component
 # "server"); CPack makes one Debian package of each. On Windows the Qt runtime is deployed next

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The files a Linux desktop and a Debian system expect beside the two programs. Manual pages
 # and changelogs are compressed here, at configure time, with gzip -9n: the same bytes on every
 # build, as Debian wants.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Cross-compiling for 64-bit Windows with Debian's mingw-w64 (posix threads, for std::thread and
 # Qt's own threading). Used both for building Qt and for building Glim-deck against that Qt.
 set(CMAKE_SYSTEM_NAME Windows)

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # GLIMDECK_SERVER_CA: an optional PEM file of certificate authorities, trusted in addition to the
 # system's for GLIMDECK_SERVER_HOST. It holds for the host it was given with: a configure for
 # another host (a real server after the demo or the tests) starts from the system's authorities

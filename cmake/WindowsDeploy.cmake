@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # What windeployqt would do, for a build where it does not exist (a cross-build from Linux): the
 # folder deploy/ in the build holds glimdeck.exe with every DLL and plugin it loads, so that it
 # runs as it is on a machine without Qt. `cmake --install` copies that folder.

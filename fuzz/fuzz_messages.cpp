@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Feeds arbitrary text to the client's handling of server messages.
 #include "net/websocketclient.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Feeds arbitrary bytes to the server's request-head and multipart form parsers. The first line
 // of the input is also taken as a Content-Type value, and the rest as the form body it announces.
 #include "httprequest.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Feeds arbitrary bytes to the reading of the room list file.
 #include "settings/roomlistfile.h"
 

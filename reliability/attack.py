@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Hostile and crowded clients against a glimdeck-server on loopback, for scripts/attack.sh.
 
 Each mode prints its figures as one line and stops by itself: every loop is bounded in count and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // glimdeck-loadclients: secure WebSocket listeners and paced uploads against a running
 // glimdeck-server on loopback; prints the figures, and exits 1 when one misses its goal.
 #include "loadrun.h"

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Attack figures for glimdeck-server, printed rather than timed as tests; loopback only:
 #   silent      how long a normal client waits while an attacker holds 2000 silent connections
 #   fan-out     peak memory under a 30 MiB message to 2000 subscribers, then one photo to them all

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Set-up, build, then the photo benchmark on a virtual full-HD screen: one photo's road from
 # the broadcast to the overlay against the floor of its parts, the same with speech switched on
 # (a private speech-dispatcher), three photos at once, and memory around 300 photos.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Sourced by with-session-bus.sh and with-system-bus.sh: a folder of their own in work, and the
 # processes they start in pids, stopped when the script ends.
 work="$(mktemp -d)"

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Sourced by the figure scripts (reliability.sh, attack.sh): what they share.
 
 failed=0

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Creates a local certificate authority and a certificate for localhost signed by it (also named
 # glimdeck.test, a name the tests reach only through their proxy):
 #   DIR/ca.pem DIR/ca.key DIR/server.pem DIR/server.key

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Draws the tray and application pictures into data/icons/ with ImageMagick. The results are
 # committed; the build only embeds them and never runs this script.
 #   icon.png      22 x 22, green disc (connected)

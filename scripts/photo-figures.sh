@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # What glimdeck-server keeps of a typical phone photo: a 4032 x 3024 JPEG at quality 92 with
 # EXIF (camera, orientation "turn a quarter", GPS position) goes through a real upload; prints
 # the sizes before and after, the stored picture's dimensions and what metadata is left.

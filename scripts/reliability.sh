@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Reliability figures, printed rather than timed as tests:
 #   load      20 clients, 1000 uploads at 50 per second; every photo once to every subscriber,
 #             none to another room, and the server's resident memory before and after

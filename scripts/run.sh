@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The demo: builds glimdeck and glimdeck-server alone into build-demo/, trusting a local
 # authority in .demo/certs/ that no other build sees; starts the server on https://localhost:PORT
 # and waits until it answers; then starts Glim-deck beside it. When either program ends, the demo

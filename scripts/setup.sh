@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the Debian packages that are missing, then configures and builds into build/.
 # Extra arguments go to the CMake configure step (e.g. -DGLIMDECK_SERVER_HOST=photos.example.org).
 # With GLIMDECK_DEPS_ONLY=1 it stops after the packages; GLIMDECK_EXTRA_PACKAGES adds packages.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Set-up, build, then every test through CTest (tray tests get a virtual display and tray host,
 # speech tests a speech-dispatcher of their own, stopped after).
 # The build trusts an authority made here, so that the end-to-end tests can run the real

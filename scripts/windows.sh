@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Cross-builds Glim-deck for 64-bit Windows and runs its tests under Wine.
 #
 #   scripts/windows.sh [qt|build|test|run|all] [-DSETTING=VALUE ...]     (default: all)

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs a command on a virtual display of its own, with trayer as the notification area, and
 # stops both after. A display that is already set is not used: it may have no notification
 # area, and the tests put full-screen windows on it. GLIMDECK_USE_DISPLAY=1 uses it anyway;

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs a command with a private session bus of its own, and stops the bus after. The command
 # finds it in DBUS_SESSION_BUS_ADDRESS and starts there the services it plays (python3-dbusmock);
 # nothing of the user's own session bus is touched.

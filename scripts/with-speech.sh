@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs a command with a speech-dispatcher of its own, in a private runtime directory, and stops
 # it after. Machines without a sound server (CI, containers) stall speech-dispatcher's default
 # output after the first message spoken; libao falls back to a silent output instead.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs a command with a private system bus of its own, on which python3-dbusmock plays
 # NetworkManager (connected) and logind, and stops all three after. The command finds the bus in
 # DBUS_SYSTEM_BUS_ADDRESS; nothing of the machine's own system bus is touched.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "logtext.h"
 
 QString LogText::quoted(const QString& text, int maxLength)

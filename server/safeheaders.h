@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Header lines sent with every HTTP answer, each ending in CRLF. The page runs only its own

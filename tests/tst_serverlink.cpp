@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "glimdeck.h"
 #include "net/endpoints.h"
 #include "net/websocketclient.h"

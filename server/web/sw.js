@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Keeps the page's own files for a weak connection and receives pictures shared from the
 // phone's gallery. Pictures, uploads and answers are never stored.
 "use strict";

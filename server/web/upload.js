@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Improves the plain form: preview, a smaller picture without camera metadata, progress, the
 // answer in the page, the group (and, if asked, the key) kept for the next photo, and pictures
 // shared from the phone's gallery. Without this script the form posts as it is.

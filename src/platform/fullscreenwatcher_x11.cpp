@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/fullscreenwatcher.h"
 
 #include "platform/x11display.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/stackingwatch.h"
 
 // Windows keeps a topmost window above every other that is not topmost itself: nothing to watch.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Makes the allocator hand buffers of a mebibyte and more straight back to the system when

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "silentproxy.h"
 
 SilentProxy::SilentProxy(quint16 targetPort, QObject* parent)

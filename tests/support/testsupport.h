@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The test support: Qt's test, network, WebSocket and widget modules, the fixtures, and small
