@@ -120,8 +120,10 @@ unpack_module() {
 build_module() {
     local name=$1 source=$2
     shift 2
-    local stamp=$QT_PREFIX/.built-$name
-    [ ! -e "$stamp" ] || return 0
+    local stamp=$QT_PREFIX/.built-$name options
+    # The stamp keeps the options it was built with: a module built with others is built again.
+    options=$(printf '%s\n' "$@" | sha256sum | cut -c1-16)
+    [ "$(sed -n 2p "$stamp" 2>/dev/null)" != "$options" ] || return 0
     log "building $name (log: $CACHE/$name.log)"
     local started=$SECONDS
     {
@@ -140,7 +142,7 @@ build_module() {
         tail -n 40 "$CACHE/$name.log"
         return 1
     }
-    echo "$((SECONDS - started))" >"$stamp"
+    printf '%s\n%s\n' "$((SECONDS - started))" "$options" >"$stamp"
     log "$name built in $((SECONDS - started)) s"
 }
 
@@ -151,7 +153,7 @@ QTBASE_OPTIONS=(
     -DQT_QMAKE_TARGET_MKSPEC=win32-g++
     -DBUILD_SHARED_LIBS=ON
     -DFEATURE_sql=OFF -DFEATURE_tabletevent=OFF
-    -DFEATURE_dbus=OFF -DFEATURE_printsupport=OFF -DFEATURE_concurrent=OFF -DFEATURE_xml=OFF
+    -DFEATURE_dbus=OFF -DFEATURE_printsupport=OFF -DFEATURE_xml=OFF
     -DFEATURE_opengl=OFF -DFEATURE_vulkan=OFF -DFEATURE_direct2d=OFF
     -DFEATURE_openssl=OFF -DFEATURE_schannel=ON
     # The network list manager's configure test fails on mingw-w64's headers; patch_qtbase mends
@@ -192,9 +194,6 @@ provide_qmlintegration() {
 
 build_qt() {
     mkdir -p "$CACHE"
-    if [ -e "$QT_PREFIX/.built-qtspeech" ]; then
-        return 0
-    fi
     local started=$SECONDS
     fetch_qtbase
     local qtbase
