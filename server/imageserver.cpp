@@ -68,6 +68,7 @@ ImageServer::ImageServer(const ServerOptions& options, QObject* parent)
     m_webSockets.setMaxPendingConnections(1 << 20);
     m_webSockets.setHandshakeTimeout(std::chrono::milliseconds(options.headTimeoutMs));
     connect(&m_listener, &ConnectionListener::connectionAccepted, this, &ImageServer::onConnectionAccepted);
+    connect(&m_store, &PictureStore::removed, &m_hub, &RoomHub::forget);
     // The connection is already open (and encrypted) when it is handed over: plain WebSocket here.
     connect(&m_webSockets, &QWebSocketServer::newConnection, this, &ImageServer::onWebSocketConnected);
 }

@@ -36,6 +36,7 @@ GlimDeck::GlimDeck(Clock now)
     m_trayManager->addPhotoMenus(m_recentPhotos, m_pause);
 
     connect(m_webSocketClient, &WebSocketClient::imageReceived, this, &GlimDeck::handleGlimDeck, Qt::QueuedConnection);
+    connect(m_webSocketClient, &WebSocketClient::missedImagesReceived, this, &GlimDeck::onMissedImagesReceived);
     connect(m_webSocketClient, &WebSocketClient::connected, this, &GlimDeck::onServerConnected, Qt::QueuedConnection);
     connect(m_webSocketClient, &WebSocketClient::disconnected, this, &GlimDeck::onServerDisconnected,
             Qt::QueuedConnection);
@@ -63,6 +64,26 @@ void GlimDeck::handleGlimDeck(const QString& url, const QString& message, const 
     photo.recentId = m_recentPhotos->add(photo);
     if (!m_photoHold->hold(photo))
         enqueue(photo);
+}
+
+// A catch-up must not become a slide show: every photo goes to the recent ones, unseen, and only
+// the newest is shown, if it is still fresh.
+void GlimDeck::onMissedImagesReceived(const QList<Photo>& photos)
+{
+    qDebug() << "Photos manquées reçues :" << photos.size();
+    Photo newest;
+    for (Photo photo : photos) {
+        if (!photo.url.isValid())
+            continue;
+        if (!photo.arrived.isValid())
+            photo.arrived = m_now();
+        photo.recentId = m_recentPhotos->add(photo);
+        newest = photo;
+    }
+    if (newest.recentId == 0 || newest.arrived < m_now().addSecs(-MAX_MISSED_SHOWN_AGE_S))
+        return;
+    if (!m_photoHold->hold(newest))
+        enqueue(newest);
 }
 
 void GlimDeck::enqueue(const Photo& photo)

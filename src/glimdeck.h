@@ -41,12 +41,15 @@ private slots:
 
 private:
     static constexpr int IDLE_RELEASE_DELAY_MS = 1000;
+    // The newest missed photo is shown when younger than this; the rest only go to the recent photos.
+    static constexpr qint64 MAX_MISSED_SHOWN_AGE_S = 10 * 60;
 
     void onServerConnected();
     void onServerDisconnected();
     void enqueue(const Photo& photo);
     void startSession(const Photo& photo);
     void onReleased(const QList<Photo>& photos);
+    void onMissedImagesReceived(const QList<Photo>& photos);
     void onRecentPhotoChosen(int recentId);
     void onNeverShown(int recentId);
 

@@ -75,7 +75,8 @@ private slots:
         QTest::keyClicks(window.findChild<QLineEdit*>(u"textInput"_s), u"\rabc"_s); // \r: Enter
         QTest::mouseClick(window.findChild<QPushButton*>(u"validateButton"_s), Qt::LeftButton);
         QTest::keyClicks(window.findChild<QLineEdit*>(u"textInput"_s), u"AbC\rabc\r   \rabcdefghijklmn\r"_s);
-        QStringList sends = sending ? QStringList{sent(atConnection)} : QStringList();
+        const QString request = R"({"data":{"known":{}},"event":"photos:missed-request"})";
+        QStringList sends = sending ? QStringList{sent(atConnection), request} : QStringList();
         for (const QString& room : {u"abc"_s, u"AbC"_s, u"   "_s, u"abcdefghij"_s})
             sends.append(sent(json(rows << room)));
         QCOMPARE(shown(window), rows);
