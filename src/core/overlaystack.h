@@ -10,8 +10,8 @@
 class Overlay;
 
 // The photos on screen, in the order they were shown. It keeps them above other programs'
-// windows, the last shown on top, and hides the topmost photo on Escape, on every screen it is on. The Escape key is taken
-// from the desktop only while a photo is visible.
+// windows, the last shown on top, and hides the topmost photo on Escape, on every screen it is on. The Escape key is
+// taken from the desktop only while a photo is visible.
 class OverlayStack : public QObject
 {
     Q_OBJECT

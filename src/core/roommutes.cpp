@@ -69,7 +69,9 @@ void RoomMutes::set(const QString& room, const std::optional<QDateTime>& until)
 bool RoomMutes::dropEnded()
 {
     const QDateTime now = m_now();
-    return m_mutes.removeIf([&now](QHash<QString, QDateTime>::iterator mute) { return mute.value().isValid() && mute.value() <= now; }) > 0;
+    return m_mutes.removeIf([&now](QHash<QString, QDateTime>::iterator mute) {
+        return mute.value().isValid() && mute.value() <= now;
+    }) > 0;
 }
 
 void RoomMutes::onCheck()

@@ -82,6 +82,11 @@ void Session::onDecoded()
     speak();
 }
 
+void Session::setScreenChoice(const ScreenChoice* screens)
+{
+    m_screenChoice = screens;
+}
+
 void Session::showOverlays()
 {
     const QList<QScreen*> screens =

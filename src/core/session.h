@@ -32,7 +32,7 @@ public:
 
     void start();
     // Where the photo goes, looked at when it is shown; the primary screen when none is given.
-    void setScreenChoice(const ScreenChoice* screens) { m_screenChoice = screens; }
+    void setScreenChoice(const ScreenChoice* screens);
 
 signals:
     void finished(Session* self);

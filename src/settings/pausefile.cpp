@@ -61,7 +61,9 @@ PauseFile::Mutes PauseFile::readMutes(const QString& path)
 
 bool PauseFile::write(const QString& path, const QDateTime& until)
 {
-    return writeField(path, UNTIL, until.isValid() ? QJsonValue(until.toUTC().toString(Qt::ISODateWithMs)) : QJsonValue(QJsonValue::Undefined));
+    return writeField(path, UNTIL,
+                      until.isValid() ? QJsonValue(until.toUTC().toString(Qt::ISODateWithMs))
+                                      : QJsonValue(QJsonValue::Undefined));
 }
 
 bool PauseFile::writeMutes(const QString& path, const Mutes& mutes)

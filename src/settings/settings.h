@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QFile>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
@@ -42,7 +43,7 @@ private:
     std::unique_ptr<Ui::Settings> m_ui;
     QStringList m_rooms;
     WebSocketClient* m_webSocketClient;
-    RoomMutes* m_mutes;
+    QPointer<RoomMutes> m_mutes; // the coordinator's, which may go first at the end
     QFile m_roomsFile;
     // The file failed to load: its bytes are kept aside before the first save replaces them.
     bool m_backupPending = false;
