@@ -15,6 +15,8 @@
 class Pause;
 class PhotoHold;
 class RecentPhotos;
+class RoomMutes;
+class ScreenChoice;
 class Session;
 class Settings;
 class SpeechEngines;
@@ -66,6 +68,8 @@ private:
     Clock m_now;
     RecentPhotos* m_recentPhotos = nullptr;
     Pause* m_pause = nullptr;
+    RoomMutes* m_roomMutes = nullptr;
+    ScreenChoice* m_screenChoice = nullptr;
     PhotoHold* m_photoHold = nullptr;
     QPointer<Settings> m_settingsWindow;
     int m_maxActiveSessions = 3;
