@@ -62,7 +62,7 @@ QSslConfiguration TestCertificates::configurationFrom(const QString& directory)
     configuration.setLocalCertificateChain(QSslCertificate::fromPath(directory + QStringLiteral("/server.pem")));
     QFile keyFile(directory + QStringLiteral("/server.key"));
     if (keyFile.open(QIODevice::ReadOnly))
-        configuration.setPrivateKey(QSslKey(keyFile.readAll(), QSsl::Rsa));
+        configuration.setPrivateKey(QSslKey(keyFile.readAll(), QSsl::Ec));
     configuration.setPeerVerifyMode(QSslSocket::VerifyNone); // servers here ask no client certificate
     return configuration;
 }
