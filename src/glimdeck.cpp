@@ -138,6 +138,7 @@ Session* GlimDeck::createSessionForUrl(const QUrl& url, const QString& message)
     auto* session = new Session(url, message, m_displayDurationMs, m_isTTSEnabled ? m_speechEngines : nullptr,
                                 &m_network, &m_decoders, this);
     session->setScreenChoice(m_screenChoice);
+    session->setOverlayPool(&m_overlayPool);
     connect(session, &Session::finished, this, &GlimDeck::onSessionFinished, Qt::QueuedConnection);
     return session;
 }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "core/overlaypool.h"
 #include "core/photo.h"
 
 #include <QHash>
@@ -59,6 +60,7 @@ private:
     // leaves a processor to the event loop.
     QNetworkAccessManager m_network;
     QThreadPool m_decoders;
+    OverlayPool m_overlayPool;
     WebSocketClient* m_webSocketClient = nullptr;
     TrayManager* m_trayManager = nullptr;
     SpeechEngines* m_speechEngines = nullptr;

@@ -13,7 +13,6 @@
 
 Overlay::Overlay(const QPixmap* pixmap, QWidget* parent, QScreen* screen, const QObject* photo)
     : QWidget(parent)
-    , m_screen(screen ? screen : QGuiApplication::primaryScreen())
 {
     // Input transparency reaches the native window only as a window flag. The window manager
     // is bypassed because a manager may frame the window and stop clicks at its frame; the stack
@@ -25,24 +24,36 @@ Overlay::Overlay(const QPixmap* pixmap, QWidget* parent, QScreen* screen, const 
                    | Qt::WindowDoesNotAcceptFocus | Qt::X11BypassWindowManagerHint);
     CaptureExclusion::exclude(this);
 
-    auto* label = new QLabel(this);
+    m_label = new QLabel(this);
+    m_label->setAlignment(Qt::AlignCenter);
+    connect(qApp, &QGuiApplication::screenRemoved, this, &Overlay::onScreenRemoved);
+    showPicture(pixmap, screen, photo);
+}
+
+void Overlay::showPicture(const QPixmap* pixmap, QScreen* screen, const QObject* photo)
+{
+    m_screen = screen ? screen : QGuiApplication::primaryScreen();
     const QSize screenSize = m_screen->size();
     setScreen(m_screen);
     setGeometry(m_screen->geometry());
-    connect(qApp, &QGuiApplication::screenRemoved, this, &Overlay::onScreenRemoved);
     if (pixmap) {
         if (pixmap->size() == screenSize)
-            label->setPixmap(*pixmap);
+            m_label->setPixmap(*pixmap);
         else
-            label->setPixmap(
+            m_label->setPixmap(
                 pixmap->scaled(shownSize(pixmap->size(), screenSize), Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
     }
-    label->setGeometry(QRect(QPoint(0, 0), screenSize));
-    label->setAlignment(Qt::AlignCenter);
+    m_label->setGeometry(QRect(QPoint(0, 0), screenSize));
 
     show();
     raise();
     OverlayStack::instance()->add(this, photo);
+}
+
+void Overlay::hideAndClear()
+{
+    hide();
+    m_label->clear(); // the picture is not kept with a spare window
 }
 
 // Before the screen is deleted, while the window is still where it was.

@@ -5,6 +5,7 @@
 #include <QScreen>
 #include <QWidget>
 
+class QLabel;
 class QPixmap;
 
 // One picture over everything on one screen (the primary one unless told): frameless, on top,
@@ -23,6 +24,9 @@ public:
     static QSize shownSize(const QSize& picture, const QSize& screen);
 
     void hideOnEscape();
+    // For a window used again by a later photo: what the constructor shows, then its undoing.
+    void showPicture(const QPixmap* pixmap, QScreen* screen, const QObject* photo);
+    void hideAndClear();
 
 protected:
     void hideEvent(QHideEvent* event) override;
@@ -31,4 +35,5 @@ private:
     void onScreenRemoved(QScreen* screen);
 
     QPointer<QScreen> m_screen;
+    QLabel* m_label;
 };

@@ -52,13 +52,13 @@ Reply finish(QNetworkReply* reply);
 // Posts the fields as a multipart form, the "picture" field as a file.
 Reply post(QNetworkAccessManager& network, const QUrl& url, const Fields& fields, const Fields& headers = {});
 
-// The application's top-level windows of one class.
+// The application's top-level windows of one class on screen (a hidden one may be kept for reuse).
 template <class T>
 QList<T*> windows()
 {
     QList<T*> found;
     for (QWidget* widget : QApplication::topLevelWidgets()) {
-        if (auto* window = qobject_cast<T*>(widget))
+        if (auto* window = qobject_cast<T*>(widget); window && window->isVisible())
             found.append(window);
     }
     return found;
