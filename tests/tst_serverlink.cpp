@@ -81,7 +81,10 @@ private slots:
         QCOMPARE(muteText(), u"muet jusqu'à "_s + until.toString(u"HH:mm"_s));
         QCOMPARE(send(u"r1"_s), 0);
         QCOMPARE(send(u"r2"_s), 1);
-        QCOMPARE(glimDeck->findChild<RecentPhotos*>()->entries().size(), 2);
+        const Photo missed{refusedUrl(u"https"_s, u"/m"_s), QString(), u"r1"_s, now, 0};
+        emit glimDeck->findChild<WebSocketClient*>()->missedImagesReceived({missed});
+        QCOMPARE(glimDeck->findChildren<Session*>().size(), 1);
+        QCOMPARE(glimDeck->findChild<RecentPhotos*>()->entries().size(), 3);
         QCOMPARE(glimDeck->findChild<RecentPhotos*>()->unseenCount(), 1);
         qDeleteAll(windows<Settings>());
         glimDeck.reset();
