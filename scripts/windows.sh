@@ -267,6 +267,9 @@ wine_environment() {
     rm -rf "$WINEPREFIX"
     mkdir -p "$WINEPREFIX"
     heavy "$WINE" wineboot -i >"$WINEPREFIX.log" 2>&1
+    # Wine drops the QT_ variables of the Linux environment; Windows programs take their own from
+    # the registry. Without this one Qt Test writes its results to the debugger, not to stdout.
+    "$WINE" reg add 'HKCU\Environment' /v QT_FORCE_STDERR_LOGGING /d 1 /f >>"$WINEPREFIX.log" 2>&1
     wineserver -w
 }
 stop_wine() { [ -z "${WINEPREFIX:-}" ] || wineserver -k 2>/dev/null || true; }

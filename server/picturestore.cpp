@@ -137,5 +137,6 @@ void PictureStore::prune()
         m_storedBytes -= gone.bytes;
         if (m_folder.remove(gone.name))
             qDebug().noquote() << "Image supprimée :" << gone.name;
+        emit removed(QStringLiteral("/images/") + gone.name);
     }
 }

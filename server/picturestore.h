@@ -46,6 +46,10 @@ public:
     void prune();
     QString folder() const { return m_folder.absolutePath(); }
 
+signals:
+    // The picture served under path is gone.
+    void removed(const QString& path);
+
 private:
     struct Stored
     {

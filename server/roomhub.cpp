@@ -10,19 +10,24 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRandomGenerator>
+#include <QSslSocket>
 #include <QWebSocket>
+
+#include <algorithm>
+#include <cmath>
 
 namespace {
 
-// The rooms of a "room:changed" message, trimmed and without repeats; false when the message
-// is not one, lists too many rooms, or a room that is not 1 to 10 characters.
-bool roomsOf(const QString& text, QStringList& rooms)
+const QString ROOMS_EVENT = QStringLiteral("room:changed");
+const QString MISSED_REQUEST_EVENT = QStringLiteral("photos:missed-request");
+const QString MISSED_DONE_EVENT = QStringLiteral("photos:missed-done");
+
+// The rooms of a "room:changed" message, trimmed and without repeats; false when it lists too
+// many rooms, or a room that is not 1 to 10 characters.
+bool roomsOf(const QJsonObject& data, QStringList& rooms)
 {
-    const QJsonDocument document = QJsonDocument::fromJson(text.toUtf8());
-    const QJsonObject message = document.object();
-    const QJsonValue list = message.value(QStringLiteral("data")).toObject().value(QStringLiteral("rooms"));
-    if (message.value(QStringLiteral("event")).toString() != QLatin1String("room:changed") || !list.isArray()
-        || list.toArray().size() > RoomHub::MAX_ROOMS)
+    const QJsonValue list = data.value(QStringLiteral("rooms"));
+    if (!list.isArray() || list.toArray().size() > RoomHub::MAX_ROOMS)
         return false;
     for (const QJsonValue& value : list.toArray()) {
         const QString room = RoomHub::validRoom(value.toString());
@@ -32,6 +37,46 @@ bool roomsOf(const QString& text, QStringList& rooms)
             rooms.append(room);
     }
     return true;
+}
+
+// The newest photo id a "photos:missed-request" message knows for each room; false when it
+// names too many rooms, a room that is not 1 to 10 characters, or an id that is not a whole
+// number from 0 to PhotoHistory::MAX_ID.
+bool knownIdsOf(const QJsonObject& data, QHash<QString, qint64>& known)
+{
+    const QJsonValue value = data.value(QStringLiteral("known"));
+    if (!value.isObject() || value.toObject().size() > RoomHub::MAX_ROOMS)
+        return false;
+    const QJsonObject object = value.toObject();
+    for (auto it = object.constBegin(); it != object.constEnd(); ++it) {
+        const QString room = RoomHub::validRoom(it.key());
+        const double id = it.value().toDouble(-1);
+        if (room.isEmpty() || id < 0 || id > double(PhotoHistory::MAX_ID) || id != std::floor(id))
+            return false;
+        known.insert(room, qint64(id));
+    }
+    return true;
+}
+
+QString eventText(const QString& event, const QJsonObject& data)
+{
+    QJsonObject message;
+    message.insert(QStringLiteral("event"), event);
+    message.insert(QStringLiteral("data"), data);
+    return QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact));
+}
+
+QString photoText(const PhotoHistory::Photo& photo, bool missed)
+{
+    QJsonObject data;
+    data.insert(QStringLiteral("id"), QJsonValue(photo.id));
+    data.insert(QStringLiteral("image"), photo.image);
+    data.insert(QStringLiteral("message"), photo.message);
+    data.insert(QStringLiteral("room"), photo.room);
+    data.insert(QStringLiteral("time"), photo.time.toString(Qt::ISODateWithMs));
+    if (missed)
+        data.insert(QStringLiteral("missed"), true);
+    return eventText(QStringLiteral("photo:broadcast"), data);
 }
 
 } // namespace
@@ -79,6 +124,11 @@ void RoomHub::addClient(QWebSocket* client, QTcpSocket* socket)
         // pings queues, and each read is a moment to see whether the client still takes them.
         socket->setReadBufferSize(ServerLimits::WEBSOCKET_READ_BUFFER_BYTES);
         connect(socket, &QIODevice::readyRead, this, [this, client] { onSocketRead(client); });
+        connect(socket, &QIODevice::bytesWritten, this, [this, client] { sendMissed(client); });
+        if (auto* tls = qobject_cast<QSslSocket*>(socket))
+            connect(tls, &QSslSocket::encryptedBytesWritten, this, [this, client] { sendMissed(client); });
+    } else {
+        connect(client, &QWebSocket::bytesWritten, this, [this, client] { sendMissed(client); });
     }
 }
 
@@ -149,14 +199,24 @@ void RoomHub::onPingTimeout()
 
 void RoomHub::onTextMessage(QWebSocket* client, const QString& text)
 {
-    QStringList rooms;
     if (!m_clients.contains(client))
         return;
-    if (!roomsOf(text, rooms)) {
+    const QJsonObject message = QJsonDocument::fromJson(text.toUtf8()).object();
+    const QString event = message.value(QStringLiteral("event")).toString();
+    const QJsonObject data = message.value(QStringLiteral("data")).toObject();
+    QStringList rooms;
+    QHash<QString, qint64> known;
+    if (event == ROOMS_EVENT && roomsOf(data, rooms))
+        subscribe(client, rooms);
+    else if (event == MISSED_REQUEST_EVENT && knownIdsOf(data, known))
+        answerMissed(client, known);
+    else
         warn(QStringLiteral("ignored"),
              QStringLiteral("Message ignoré de %1 : %2").arg(peerOf(client), LogText::quoted(text)));
-        return;
-    }
+}
+
+void RoomHub::subscribe(QWebSocket* client, const QStringList& rooms)
+{
     m_clients[client].rooms = QSet<QString>(rooms.cbegin(), rooms.cend());
     QStringList logged;
     for (const QString& room : rooms.mid(0, LOGGED_ROOMS))
@@ -167,16 +227,42 @@ void RoomHub::onTextMessage(QWebSocket* client, const QString& text)
     emit subscriptionChanged(peerOf(client), rooms);
 }
 
+// Only rooms the client follows; a new request replaces an answer still under way.
+void RoomHub::answerMissed(QWebSocket* client, const QHash<QString, qint64>& known)
+{
+    Client& entry = m_clients[client];
+    entry.missed.clear();
+    for (auto it = known.cbegin(); it != known.cend(); ++it) {
+        if (entry.rooms.contains(it.key()))
+            entry.missed += m_history.after(it.key(), it.value());
+    }
+    std::sort(entry.missed.begin(), entry.missed.end(),
+              [](const PhotoHistory::Photo& a, const PhotoHistory::Photo& b) { return a.id < b.id; });
+    entry.missedCount = int(entry.missed.size());
+    qInfo().noquote() << "Photos manquées pour" << peerOf(client) << ":" << entry.missedCount;
+    sendMissed(client);
+}
+
+// A little at a time as the socket drains, so that a long catch-up never looks like a client
+// that does not read; then the count, which tells the client the catch-up is over.
+void RoomHub::sendMissed(QWebSocket* client)
+{
+    const auto it = m_clients.find(client);
+    if (it == m_clients.end() || it->missedCount < 0)
+        return;
+    while (!it->missed.isEmpty() && unsentBytes(client) < ServerLimits::MISSED_SENT_BELOW_UNSENT_BYTES)
+        client->sendTextMessage(photoText(it->missed.takeFirst(), true));
+    if (!it->missed.isEmpty())
+        return;
+    QJsonObject data;
+    data.insert(QStringLiteral("count"), it->missedCount);
+    it->missedCount = -1;
+    client->sendTextMessage(eventText(MISSED_DONE_EVENT, data));
+}
+
 int RoomHub::broadcast(const QString& room, const QString& imagePath, const QString& message)
 {
-    QJsonObject data;
-    data.insert(QStringLiteral("image"), imagePath);
-    data.insert(QStringLiteral("message"), message);
-    data.insert(QStringLiteral("room"), room);
-    QJsonObject event;
-    event.insert(QStringLiteral("event"), QStringLiteral("photo:broadcast"));
-    event.insert(QStringLiteral("data"), data);
-    const QString text = QString::fromUtf8(QJsonDocument(event).toJson(QJsonDocument::Compact));
+    const QString text = photoText(m_history.add(room, imagePath, message), false);
     int sent = 0;
     for (QWebSocket* client : m_clients.keys()) {
         if (!m_clients.value(client).rooms.contains(room))

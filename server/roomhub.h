@@ -2,6 +2,7 @@
 #pragma once
 
 #include "logthrottle.h"
+#include "photohistory.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -38,6 +39,8 @@ public:
     int clientCount() const { return int(m_clients.size()); }
     // Sends a photo to every client subscribed to room; returns how many got it.
     int broadcast(const QString& room, const QString& imagePath, const QString& message);
+    // The picture is gone: its photo is no longer sent to clients catching up.
+    void forget(const QString& imagePath) { m_history.forget(imagePath); }
 
 signals:
     void subscriptionChanged(const QString& peer, const QStringList& rooms);
@@ -47,10 +50,15 @@ private:
     {
         QSet<QString> rooms;
         QPointer<QTcpSocket> socket;
-        QByteArray pingPayload; // of our ping not yet answered; empty when none is
-        int reads = 0;          // since our last ping
+        QByteArray pingPayload;            // of our ping not yet answered; empty when none is
+        int reads = 0;                     // since our last ping
+        QList<PhotoHistory::Photo> missed; // to send as the socket drains, oldest first
+        int missedCount = -1;              // of the answer under way; -1 when none is
     };
     void onTextMessage(QWebSocket* client, const QString& text);
+    void subscribe(QWebSocket* client, const QStringList& rooms);
+    void answerMissed(QWebSocket* client, const QHash<QString, qint64>& known);
+    void sendMissed(QWebSocket* client);
     void onPong(QWebSocket* client, const QByteArray& payload);
     void onSocketRead(QWebSocket* client);
     qint64 unsentBytes(QWebSocket* client) const;
@@ -61,6 +69,7 @@ private:
     static QString peerOf(const QWebSocket* client);
 
     QHash<QWebSocket*, Client> m_clients;
+    PhotoHistory m_history;
     QTimer m_pingTimer;
     LogThrottle m_log;
 };

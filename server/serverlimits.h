@@ -12,6 +12,9 @@ constexpr qint64 KIB = 1024;
 // A WebSocket with more than this still unsent (plaintext waiting and, over TLS, what is
 // encrypted but not yet taken by the kernel) is not reading: it is dropped. Twenty broadcasts or more.
 constexpr qint64 MAX_UNSENT_BYTES = 32 * KIB;
+// Photos a client missed go out while less than this waits unsent: one more (a few KiB at most)
+// and a live broadcast still leave it below MAX_UNSENT_BYTES.
+constexpr qint64 MISSED_SENT_BELOW_UNSENT_BYTES = MAX_UNSENT_BYTES / 2;
 // What a WebSocket's socket reads ahead; also bounds the pongs Qt queues for one batch of pings.
 constexpr qint64 WEBSOCKET_READ_BUFFER_BYTES = 16 * KIB;
 // Reads from one WebSocket client between two of our pings: a client pings every 15 s, and

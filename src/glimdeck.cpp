@@ -4,6 +4,8 @@
 #include "core/pause.h"
 #include "core/photohold.h"
 #include "core/recentphotos.h"
+#include "core/roommutes.h"
+#include "core/screenchoice.h"
 #include "core/session.h"
 #include "core/speechengines.h"
 #include "net/endpoints.h"
@@ -32,10 +34,14 @@ GlimDeck::GlimDeck(Clock now)
     m_speechEngines = new SpeechEngines(m_maxActiveSessions, QString(), this);
     m_recentPhotos = new RecentPhotos(this);
     m_pause = new Pause(PauseFile::path(), m_now, this);
+    m_roomMutes = new RoomMutes(PauseFile::path(), m_now, this);
     m_photoHold = new PhotoHold(m_pause, m_now, this);
+    m_screenChoice = new ScreenChoice(ScreenChoice::path(), this);
     m_trayManager->addPhotoMenus(m_recentPhotos, m_pause);
+    m_trayManager->addScreenMenu(m_screenChoice);
 
     connect(m_webSocketClient, &WebSocketClient::imageReceived, this, &GlimDeck::handleGlimDeck, Qt::QueuedConnection);
+    connect(m_webSocketClient, &WebSocketClient::missedImagesReceived, this, &GlimDeck::onMissedImagesReceived);
     connect(m_webSocketClient, &WebSocketClient::connected, this, &GlimDeck::onServerConnected, Qt::QueuedConnection);
     connect(m_webSocketClient, &WebSocketClient::disconnected, this, &GlimDeck::onServerDisconnected,
             Qt::QueuedConnection);
@@ -60,9 +66,43 @@ void GlimDeck::handleGlimDeck(const QString& url, const QString& message, const 
         return;
     }
     Photo photo{imageUrl, message, room, m_now(), 0};
+    if (keptIfMuted(photo))
+        return;
     photo.recentId = m_recentPhotos->add(photo);
     if (!m_photoHold->hold(photo))
         enqueue(photo);
+}
+
+// A catch-up must not become a slide show: every photo goes to the recent ones, unseen, and only
+// the newest is shown, if it is still fresh.
+void GlimDeck::onMissedImagesReceived(const QList<Photo>& photos)
+{
+    qDebug() << "Photos manquées reçues :" << photos.size();
+    Photo newest;
+    for (Photo photo : photos) {
+        if (!photo.url.isValid())
+            continue;
+        if (!photo.arrived.isValid())
+            photo.arrived = m_now();
+        if (keptIfMuted(photo))
+            continue;
+        photo.recentId = m_recentPhotos->add(photo);
+        newest = photo;
+    }
+    if (newest.recentId == 0 || newest.arrived < m_now().addSecs(-MAX_MISSED_SHOWN_AGE_S))
+        return;
+    if (!m_photoHold->hold(newest))
+        enqueue(newest);
+}
+
+// Kept among the recent photos, as seen: a muted room asks for no attention.
+bool GlimDeck::keptIfMuted(const Photo& photo)
+{
+    if (photo.room.isEmpty() || !m_roomMutes->isMuted(photo.room))
+        return false;
+    qDebug() << "Photo d'un groupe muet :" << photo.room << photo.url;
+    m_recentPhotos->add(photo, true);
+    return true;
 }
 
 void GlimDeck::enqueue(const Photo& photo)
@@ -105,6 +145,7 @@ Session* GlimDeck::createSessionForUrl(const QUrl& url, const QString& message)
     qRegisterMetaType<Session*>();
     auto* session = new Session(url, message, m_displayDurationMs, m_isTTSEnabled ? m_speechEngines : nullptr,
                                 &m_network, &m_decoders, this);
+    session->setScreenChoice(m_screenChoice);
     connect(session, &Session::finished, this, &GlimDeck::onSessionFinished, Qt::QueuedConnection);
     return session;
 }
@@ -120,7 +161,7 @@ void GlimDeck::setIsTTSEnabled(bool newIsTTSEnabled)
 void GlimDeck::displaySettings()
 {
     if (m_settingsWindow.isNull()) {
-        m_settingsWindow = new Settings(m_webSocketClient, nullptr);
+        m_settingsWindow = new Settings(m_webSocketClient, m_roomMutes, nullptr);
         m_settingsWindow->setAttribute(Qt::WA_DeleteOnClose);
         m_settingsWindow->show();
         m_settingsWindow->activateWindow();

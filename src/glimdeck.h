@@ -15,6 +15,8 @@
 class Pause;
 class PhotoHold;
 class RecentPhotos;
+class RoomMutes;
+class ScreenChoice;
 class Session;
 class Settings;
 class SpeechEngines;
@@ -41,12 +43,16 @@ private slots:
 
 private:
     static constexpr int IDLE_RELEASE_DELAY_MS = 1000;
+    // The newest missed photo is shown when younger than this; the rest only go to the recent photos.
+    static constexpr qint64 MAX_MISSED_SHOWN_AGE_S = 10 * 60;
 
     void onServerConnected();
     void onServerDisconnected();
+    bool keptIfMuted(const Photo& photo);
     void enqueue(const Photo& photo);
     void startSession(const Photo& photo);
     void onReleased(const QList<Photo>& photos);
+    void onMissedImagesReceived(const QList<Photo>& photos);
     void onRecentPhotoChosen(int recentId);
     void onNeverShown(int recentId);
 
@@ -63,6 +69,8 @@ private:
     Clock m_now;
     RecentPhotos* m_recentPhotos = nullptr;
     Pause* m_pause = nullptr;
+    RoomMutes* m_roomMutes = nullptr;
+    ScreenChoice* m_screenChoice = nullptr;
     PhotoHold* m_photoHold = nullptr;
     QPointer<Settings> m_settingsWindow;
     int m_maxActiveSessions = 3;

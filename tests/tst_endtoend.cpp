@@ -1,7 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "core/recentphotos.h"
+#include "core/session.h"
+#include "glimdeck.h"
 #include "net/endpoints.h"
 #include "net/servertrust.h"
 #include "net/viewkey.h"
+#include "net/websocketclient.h"
+#include "settings/roomlistfile.h"
 #include "testsupport.h"
 
 using namespace Qt::StringLiterals;
@@ -75,11 +80,47 @@ private slots:
         QVERIFY(centreShows(0, photo, true, 10000));
     }
 
+    // The client in this process, behind a link the test cuts while photos are sent.
+    void missedPhotosComeBackWithTheLink()
+    {
+        m_log.clear();
+        QStandardPaths::setTestModeEnabled(true);
+        QVERIFY(QDir(QFileInfo(RoomListFile::path()).path()).removeRecursively());
+        QVERIFY(writeFile(RoomListFile::path(), R"(["famille","bureau"])"));
+        QTcpServer probe;
+        const quint16 serverPort = probe.listen(QHostAddress::LocalHost) ? probe.serverPort() : 1;
+        probe.close();
+        SilentProxy link(serverPort);
+        QVERIFY(link.listen(QUrl(HTTPS_BASE_URL).port()));
+        LogCapture log;
+        GlimDeck glimDeck;
+        const RecentPhotos* recent = glimDeck.findChild<RecentPhotos*>();
+        startServer(false, serverPort);
+        QCOMPARE(upload("famille", "data/photo-red.png", "vu", serverPort), 200);
+        QTRY_COMPARE(recent->entries().size(), 1); // the room's first photo: from here on, nothing is missed
+        QTRY_VERIFY_WITH_TIMEOUT(glimDeck.findChildren<Session*>().isEmpty(), 10000);
+
+        link.cut();
+        QTRY_VERIFY(m_log.contains("Déconnexion WebSocket"));
+        for (const char* message : {"un", "deux", "trois"})
+            QCOMPARE(upload("famille", "data/photo-red.png", message, serverPort), 200);
+        QVERIFY(link.listen(QUrl(HTTPS_BASE_URL).port()));
+        QVERIFY(QMetaObject::invokeMethod(glimDeck.findChild<WebSocketClient*>(), "onNetworkBack"));
+        QTRY_COMPARE_WITH_TIMEOUT(log.count(u"Photos manquées reçues : 3"_s), 1, 10000);
+        QCOMPARE(glimDeck.findChildren<Session*>().size(), 1);
+        QStringList messages;
+        for (const RecentPhotos::Entry& entry : recent->entries())
+            messages.append(entry.photo.message);
+        QCOMPARE(messages, (QStringList{"trois", "deux", "un", "vu"}));
+        QTRY_COMPARE_WITH_TIMEOUT(recent->unseenCount(), 2, 10000); // the newest was shown
+        QTRY_VERIFY_WITH_TIMEOUT(glimDeck.findChildren<Session*>().isEmpty(), 10000);
+    }
+
 private:
     // On the client's port, alone or behind the shipped nginx site; ready once the client has given its rooms.
-    void startServer(bool behindNginx = false)
+    void startServer(bool behindNginx = false, quint16 onPort = 0)
     {
-        QString port = QString::number(QUrl(HTTPS_BASE_URL).port());
+        QString port = QString::number(onPort ? onPort : QUrl(HTTPS_BASE_URL).port());
         QStringList arguments{u"--listen=127.0.0.1"_s, u"--storage="_s + m_home.filePath(u"storage"_s),
                               u"--cert="_s + m_certs + u"/server.pem"_s, u"--key="_s + m_certs + u"/server.key"_s,
                               u"--open-uploads"_s};
@@ -107,10 +148,13 @@ private:
 
     QByteArray get(const QString& url) { return finish(m_network.get(ViewKey::request(QUrl(url)))).body; }
 
-    int upload(const QByteArray& room, const char* picture)
+    int upload(const QByteArray& room, const char* picture, const QByteArray& message = "Bonjour", quint16 port = 0)
     {
-        const Fields form{{"room", room}, {"message", "Bonjour"}, {"picture", readFile(QFINDTESTDATA(picture))}};
-        return post(m_network, QUrl(HTTPS_BASE_URL + u"/upload"_s), form).status;
+        const Fields form{{"room", room}, {"message", message}, {"picture", readFile(QFINDTESTDATA(picture))}};
+        QUrl url(HTTPS_BASE_URL + u"/upload"_s);
+        if (port)
+            url.setPort(port);
+        return post(m_network, url, form).status;
     }
 
     // Whether the centre of a window (0: the screen) comes to show the colour, or not, in the time.

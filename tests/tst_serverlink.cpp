@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "core/recentphotos.h"
+#include "core/session.h"
 #include "glimdeck.h"
 #include "net/endpoints.h"
 #include "net/websocketclient.h"
+#include "settings/pausefile.h"
 #include "settings/roomlistfile.h"
 #include "settings/settings.h"
 #include "testsupport.h"
@@ -53,6 +56,49 @@ private slots:
         QVERIFY(log.count(u"Show settings"_s) == 3 && log.count(u"Hide settings"_s) == 1);
     }
 
+    // Muted in the window: the room's photos are kept as seen, never shown; the mute ends by itself after a restart.
+    void mutedRoom()
+    {
+        qDeleteAll(windows<Settings>()); // left open by the case before
+        QVERIFY(writeFile(m_path, R"(["r1","r2"])"));
+        QFile::remove(PauseFile::path());
+        QDateTime now = QDateTime::currentDateTime();
+        auto glimDeck = std::make_unique<GlimDeck>([&now] { return now; });
+        const auto widget = [](int row, int item) {
+            QLayout* rows = windows<Settings>().value(0)->findChild<QVBoxLayout*>(u"verticalLayout"_s);
+            return rows->itemAt(row)->layout()->itemAt(item)->widget();
+        };
+        const auto muteText = [&] { return qobject_cast<QLabel*>(widget(0, 1))->text(); };
+        const auto send = [&glimDeck](const QString& room) {
+            QMetaObject::invokeMethod(glimDeck.get(), "handleGlimDeck",
+                                      Q_ARG(QString, refusedUrl(u"https"_s, u"/p"_s).toString()),
+                                      Q_ARG(QString, QString()), Q_ARG(QString, room));
+            return glimDeck->findChildren<Session*>().size();
+        };
+        QVERIFY(QMetaObject::invokeMethod(glimDeck.get(), "displaySettings"));
+        qobject_cast<QPushButton*>(widget(0, 2))->menu()->actions().at(0)->trigger(); // "1 heure"
+        const QDateTime until = now.addSecs(3600);
+        QCOMPARE(muteText(), u"muet jusqu'à "_s + until.toString(u"HH:mm"_s));
+        QCOMPARE(send(u"r1"_s), 0);
+        QCOMPARE(send(u"r2"_s), 1);
+        const Photo missed{refusedUrl(u"https"_s, u"/m"_s), QString(), u"r1"_s, now, 0};
+        emit glimDeck->findChild<WebSocketClient*>()->missedImagesReceived({missed});
+        QCOMPARE(glimDeck->findChildren<Session*>().size(), 1);
+        QCOMPARE(glimDeck->findChild<RecentPhotos*>()->entries().size(), 3);
+        QCOMPARE(glimDeck->findChild<RecentPhotos*>()->unseenCount(), 1);
+        qDeleteAll(windows<Settings>());
+        glimDeck.reset();
+        now = until.addMSecs(-300); // restarted just before the end
+        glimDeck = std::make_unique<GlimDeck>([&now] { return now; });
+        QVERIFY(QMetaObject::invokeMethod(glimDeck.get(), "displaySettings"));
+        QVERIFY(!muteText().isEmpty());
+        now = until;
+        QTRY_COMPARE(muteText(), QString());
+        QCOMPARE(readFile(PauseFile::path()), QByteArray("{}"));
+        QCOMPARE(send(u"r1"_s), 1);
+        qDeleteAll(windows<Settings>());
+    }
+
     void fileAtConnectionAndInWindow_data(); // out of the class body: moc misreads raw strings
 
     void fileAtConnectionAndInWindow()
@@ -75,7 +121,8 @@ private slots:
         QTest::keyClicks(window.findChild<QLineEdit*>(u"textInput"_s), u"\rabc"_s); // \r: Enter
         QTest::mouseClick(window.findChild<QPushButton*>(u"validateButton"_s), Qt::LeftButton);
         QTest::keyClicks(window.findChild<QLineEdit*>(u"textInput"_s), u"AbC\rabc\r   \rabcdefghijklmn\r"_s);
-        QStringList sends = sending ? QStringList{sent(atConnection)} : QStringList();
+        const QString request = R"({"data":{"known":{}},"event":"photos:missed-request"})";
+        QStringList sends = sending ? QStringList{sent(atConnection), request} : QStringList();
         for (const QString& room : {u"abc"_s, u"AbC"_s, u"   "_s, u"abcdefghij"_s})
             sends.append(sent(json(rows << room)));
         QCOMPARE(shown(window), rows);
@@ -84,7 +131,8 @@ private slots:
         QCOMPARE(log.countStartingWith(u"Liste des groupes illisible, conservée dans"_s), int(damaged));
 
         QFile old(m_path);
-        auto* remove = window.findChild<QVBoxLayout*>(u"verticalLayout"_s)->itemAt(0)->layout()->itemAt(1)->widget();
+        QLayout* first = window.findChild<QVBoxLayout*>(u"verticalLayout"_s)->itemAt(0)->layout();
+        auto* remove = first->itemAt(first->count() - 1)->widget();
         QVERIFY(old.open(QIODevice::ReadOnly) && qobject_cast<QPushButton*>(remove)->text() == u"Supprimer"_s);
         QSignalSpy destroyed(remove, &QObject::destroyed);
         QTest::mouseClick(remove, Qt::LeftButton);

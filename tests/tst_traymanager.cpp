@@ -370,7 +370,7 @@ private slots:
         m_server.setResponse(u"/again"_s, 200, TestSupport::png(QSize(32, 32), Qt::red));
         LogCapture log;
         GlimDeck glimDeck;
-        QMenu* list = menu(*glimDeck.findChild<TrayManager*>())->actions().at(RECENT)->menu();
+        QMenu* list = menu(*glimDeck.findChild<TrayManager*>())->actions().at(RECENT + 1)->menu(); // after "Écran"
         QVERIFY(QMetaObject::invokeMethod(&glimDeck, "handleGlimDeck",
                                           Q_ARG(QString, m_server.url(u"/again"_s).toString()),
                                           Q_ARG(QString, u"Bonjour"_s)));

@@ -36,8 +36,10 @@ private slots:
 
 private:
     void watchSize(QNetworkReply* reply);
+    void onReadyRead();
 
     QPointer<QNetworkReply> m_reply;
+    QByteArray m_bodyBytes; // the body so far
     QByteArray m_downloadedData;
     qint64 m_maxBodyBytes;
     bool m_abortedForSize = false;

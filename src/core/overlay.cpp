@@ -11,8 +11,9 @@
 
 #include <cstdio>
 
-Overlay::Overlay(const QPixmap* pixmap, QWidget* parent)
+Overlay::Overlay(const QPixmap* pixmap, QWidget* parent, QScreen* screen, const QObject* photo)
     : QWidget(parent)
+    , m_screen(screen ? screen : QGuiApplication::primaryScreen())
 {
     // Input transparency reaches the native window only as a window flag. The window manager
     // is bypassed because a manager may frame the window and stop clicks at its frame; the stack
@@ -25,8 +26,10 @@ Overlay::Overlay(const QPixmap* pixmap, QWidget* parent)
     CaptureExclusion::exclude(this);
 
     auto* label = new QLabel(this);
-    const QSize screenSize = QGuiApplication::primaryScreen()->size();
-    resize(screenSize);
+    const QSize screenSize = m_screen->size();
+    setScreen(m_screen);
+    setGeometry(m_screen->geometry());
+    connect(qApp, &QGuiApplication::screenRemoved, this, &Overlay::onScreenRemoved);
     if (pixmap) {
         if (pixmap->size() == screenSize)
             label->setPixmap(*pixmap);
@@ -39,7 +42,14 @@ Overlay::Overlay(const QPixmap* pixmap, QWidget* parent)
 
     show();
     raise();
-    OverlayStack::instance()->add(this);
+    OverlayStack::instance()->add(this, photo);
+}
+
+// Before the screen is deleted, while the window is still where it was.
+void Overlay::onScreenRemoved(QScreen* screen)
+{
+    if (screen == m_screen)
+        hide();
 }
 
 QSize Overlay::shownSize(const QSize& picture, const QSize& screen)

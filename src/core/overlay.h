@@ -1,18 +1,22 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <QPointer>
+#include <QScreen>
 #include <QWidget>
 
 class QPixmap;
 
-// One picture over everything on the primary screen: frameless, on top, transparent around the
-// picture and to the mouse, and never taking the keyboard focus. Escape hides it.
+// One picture over everything on one screen (the primary one unless told): frameless, on top,
+// transparent around the picture and to the mouse, and never taking the keyboard focus. Escape
+// hides it, with the photo's other overlays. It hides itself when its screen goes away.
 class Overlay : public QWidget
 {
     Q_OBJECT
 
 public:
-    Overlay(const QPixmap* pixmap, QWidget* parent);
+    // photo: what the overlays of one photo share, so that Escape hides them together.
+    Overlay(const QPixmap* pixmap, QWidget* parent, QScreen* screen = nullptr, const QObject* photo = nullptr);
     ~Overlay() override;
 
     // The largest size with the picture's proportions that fits the screen: how it is shown.
@@ -22,4 +26,9 @@ public:
 
 protected:
     void hideEvent(QHideEvent* event) override;
+
+private:
+    void onScreenRemoved(QScreen* screen);
+
+    QPointer<QScreen> m_screen;
 };

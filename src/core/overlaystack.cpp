@@ -24,18 +24,20 @@ OverlayStack::OverlayStack(QObject* parent)
     connect(&m_stackingWatch, &StackingWatch::changed, this, &OverlayStack::onStackingChanged);
 }
 
-void OverlayStack::add(Overlay* overlay)
+void OverlayStack::add(Overlay* overlay, const QObject* photo)
 {
-    if (m_overlays.contains(overlay))
-        return;
-    m_overlays.append(overlay);
+    for (const Shown& shown : std::as_const(m_overlays)) {
+        if (shown.overlay == overlay)
+            return;
+    }
+    m_overlays.append({overlay, photo});
     m_escapeKey.setActive(true);
     m_stackingWatch.setActive(true);
 }
 
 void OverlayStack::remove(Overlay* overlay)
 {
-    m_overlays.removeAll(overlay);
+    m_overlays.removeIf([overlay](const Shown& shown) { return shown.overlay == overlay; });
     if (!m_overlays.isEmpty())
         return;
     m_escapeKey.setActive(false);
@@ -44,8 +46,15 @@ void OverlayStack::remove(Overlay* overlay)
 
 void OverlayStack::onEscapePressed()
 {
-    if (!m_overlays.isEmpty())
-        m_overlays.last()->hideOnEscape();
+    if (m_overlays.isEmpty())
+        return;
+    const Shown top = m_overlays.last();
+    const QList<Shown> shown = m_overlays; // hiding removes them
+    for (const Shown& each : shown) {
+        if (top.photo && each.photo == top.photo && each.overlay != top.overlay)
+            each.overlay->hide();
+    }
+    top.overlay->hideOnEscape();
 }
 
 // Many windows can move at once (a window dragged, a desktop switched): one raise for them all.
@@ -60,6 +69,6 @@ void OverlayStack::onStackingChanged()
 void OverlayStack::raiseAll()
 {
     m_raiseQueued = false;
-    for (Overlay* overlay : qAsConst(m_overlays))
-        overlay->raise();
+    for (const Shown& shown : std::as_const(m_overlays))
+        shown.overlay->raise();
 }

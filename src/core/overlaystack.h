@@ -10,8 +10,8 @@
 class Overlay;
 
 // The photos on screen, in the order they were shown. It keeps them above other programs'
-// windows, the last shown on top, and hides the topmost one on Escape. The Escape key is taken
-// from the desktop only while a photo is visible.
+// windows, the last shown on top, and hides the topmost photo on Escape, on every screen it is on. The Escape key is
+// taken from the desktop only while a photo is visible.
 class OverlayStack : public QObject
 {
     Q_OBJECT
@@ -19,7 +19,8 @@ class OverlayStack : public QObject
 public:
     static OverlayStack* instance();
 
-    void add(Overlay* overlay);
+    // photo: shared by the overlays of one photo; null for an overlay alone.
+    void add(Overlay* overlay, const QObject* photo = nullptr);
     void remove(Overlay* overlay);
 
 private:
@@ -29,7 +30,12 @@ private:
     void onStackingChanged();
     void raiseAll();
 
-    QList<Overlay*> m_overlays;
+    struct Shown
+    {
+        Overlay* overlay;
+        const QObject* photo;
+    };
+    QList<Shown> m_overlays;
     EscapeKeyGrab m_escapeKey;
     StackingWatch m_stackingWatch;
     bool m_raiseQueued = false;

@@ -8,10 +8,10 @@ RecentPhotos::RecentPhotos(QObject* parent)
 {
 }
 
-int RecentPhotos::add(Photo photo)
+int RecentPhotos::add(Photo photo, bool seen)
 {
     photo.recentId = ++m_lastId;
-    m_entries.prepend({photo, false, false});
+    m_entries.prepend({photo, seen, false});
     if (m_entries.size() > MAX_PHOTOS)
         m_entries.removeLast();
     emit changed();

@@ -26,8 +26,8 @@ public:
 
     explicit RecentPhotos(QObject* parent = nullptr);
 
-    // Gives the photo its entry, unseen, and returns the entry's id.
-    int add(Photo photo);
+    // Gives the photo its entry, unseen unless told, and returns the entry's id.
+    int add(Photo photo, bool seen = false);
     std::optional<Photo> find(int id) const;
     void markSeen(int id);
     void markAllSeen();

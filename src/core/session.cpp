@@ -4,6 +4,7 @@
 #include "core/filedownloader.h"
 #include "core/overlay.h"
 #include "core/picturedecoder.h"
+#include "core/screenchoice.h"
 #include "core/speechengine.h"
 #include "core/speechengines.h"
 
@@ -59,7 +60,11 @@ void Session::onDownloaded()
         end();
         return;
     }
-    m_decoding.setFuture(PictureDecoder::start(m_decoders, data, QGuiApplication::primaryScreen()->size()));
+    // The screens are chosen once it is decoded: large enough for the largest.
+    QSize largest = QGuiApplication::primaryScreen()->size();
+    for (const QScreen* screen : QGuiApplication::screens())
+        largest = largest.expandedTo(screen->size());
+    m_decoding.setFuture(PictureDecoder::start(m_decoders, data, largest));
 }
 
 void Session::onDecoded()
@@ -71,10 +76,23 @@ void Session::onDecoded()
         return;
     }
     m_pixmap = new QPixmap(QPixmap::fromImage(std::move(picture)));
-    m_overlay = new Overlay(m_pixmap, nullptr);
+    showOverlays();
     QTimer::singleShot(m_displayDurationMs, this, &Session::onTimeout);
     emit shown();
     speak();
+}
+
+void Session::setScreenChoice(const ScreenChoice* screens)
+{
+    m_screenChoice = screens;
+}
+
+void Session::showOverlays()
+{
+    const QList<QScreen*> screens =
+        m_screenChoice ? m_screenChoice->screens() : QList<QScreen*>{QGuiApplication::primaryScreen()};
+    for (QScreen* screen : screens)
+        m_overlays.append(new Overlay(m_pixmap, nullptr, screen, this));
 }
 
 void Session::onSpeechLent(SpeechEngine* engine)
@@ -86,7 +104,7 @@ void Session::onSpeechLent(SpeechEngine* engine)
 // As the photo is shown, or later while it is still shown if the engine came late.
 void Session::speak()
 {
-    if (!m_speech || !m_overlay || m_spoken)
+    if (!m_speech || m_overlays.isEmpty() || m_spoken)
         return;
     m_speech->say(m_message);
     m_spoken = true;
@@ -94,11 +112,11 @@ void Session::speak()
 
 void Session::onTimeout()
 {
-    if (m_overlay) {
-        m_overlay->close();
-        m_overlay->deleteLater();
-        m_overlay = nullptr;
+    for (Overlay* overlay : std::as_const(m_overlays)) {
+        overlay->close();
+        overlay->deleteLater();
     }
+    m_overlays.clear();
     if (m_pixmap) {
         delete m_pixmap;
         m_pixmap = nullptr;

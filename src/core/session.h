@@ -13,6 +13,7 @@ class Overlay;
 class QNetworkAccessManager;
 class QPixmap;
 class QThreadPool;
+class ScreenChoice;
 class SpeechEngine;
 class SpeechEngines;
 
@@ -30,6 +31,8 @@ public:
     ~Session() override;
 
     void start();
+    // Where the photo goes, looked at when it is shown; the primary screen when none is given.
+    void setScreenChoice(const ScreenChoice* screens);
 
 signals:
     void finished(Session* self);
@@ -45,6 +48,7 @@ private:
     void end();
     void onSpeechLent(SpeechEngine* engine);
     void speak();
+    void showOverlays();
 
     QUrl m_imageUrl;
     QString m_message;
@@ -53,7 +57,8 @@ private:
     FileDownloader* m_downloader = nullptr;
     // Gone with the session: a picture decoded after its end is dropped unseen.
     QFutureWatcher<QImage> m_decoding;
-    Overlay* m_overlay = nullptr;
+    QList<Overlay*> m_overlays; // one for each screen the photo is on
+    QPointer<const ScreenChoice> m_screenChoice;
     QPixmap* m_pixmap = nullptr;
     int m_displayDurationMs;
     QPointer<SpeechEngines> m_speechEngines;

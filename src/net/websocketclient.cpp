@@ -43,6 +43,7 @@ WebSocketClient::WebSocketClient(const QUrl& url, int timeDivisor, QObject* pare
     , m_pingTimer(new QTimer(this))
     , m_pongTimer(new QTimer(this))
     , m_timeDivisor(std::max(1, timeDivisor))
+    , m_seen(SeenPhotos::path())
 {
     qRegisterMetaType<QAbstractSocket::SocketError>();
     m_webSocket.setMaxAllowedIncomingFrameSize(MAX_INCOMING_MESSAGE_BYTES);
@@ -105,6 +106,7 @@ void WebSocketClient::onConnected()
 void WebSocketClient::onDisconnected()
 {
     qWarning() << "Déconnecté du serveur WebSocket. Raison:" << m_webSocket.closeReason();
+    handOverMissed(); // what came of a catch-up cut short
     emit disconnected();
     m_pingTimer->stop();
     m_pongTimer->stop();
@@ -192,6 +194,12 @@ void WebSocketClient::onError(QAbstractSocket::SocketError error)
 
 void WebSocketClient::sendRooms(const QJsonArray& rooms)
 {
+    m_followed.clear();
+    for (const QJsonValue& room : rooms) {
+        if (room.isString())
+            m_followed.insert(room.toString());
+    }
+    m_seen.keepOnly(m_followed);
     QJsonObject data;
     data.insert(QStringLiteral("rooms"), rooms);
     QJsonObject message;
@@ -205,8 +213,32 @@ void WebSocketClient::sendRooms(const QJsonArray& rooms)
 void WebSocketClient::sendSavedRooms()
 {
     const std::optional<QJsonArray> rooms = RoomListFile::read();
-    if (rooms)
-        sendRooms(*rooms);
+    if (!rooms)
+        return;
+    sendRooms(*rooms);
+    sendMissedRequest();
+}
+
+// A server that does not know the request ignores it; one that does answers with the photos
+// missed since the ids named, then "photos:missed-done".
+void WebSocketClient::sendMissedRequest()
+{
+    QJsonObject data;
+    data.insert(QStringLiteral("known"), m_seen.known());
+    QJsonObject message;
+    message.insert(QStringLiteral("event"), QStringLiteral("photos:missed-request"));
+    message.insert(QStringLiteral("data"), data);
+    if (m_webSocket.isValid())
+        m_webSocket.sendTextMessage(QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact)));
+}
+
+void WebSocketClient::handOverMissed()
+{
+    if (m_missed.isEmpty())
+        return;
+    const QList<Photo> photos = m_missed;
+    m_missed.clear();
+    emit missedImagesReceived(photos);
 }
 
 void WebSocketClient::onTextMessageReceived(const QString& message)
@@ -218,7 +250,10 @@ void WebSocketClient::onTextMessageReceived(const QString& message)
         return;
     }
     const QJsonObject object = document.object();
-    if (object.value(QStringLiteral("event")).toString() != QLatin1String("photo:broadcast"))
+    const QString event = object.value(QStringLiteral("event")).toString();
+    if (event == QLatin1String("photos:missed-done"))
+        handOverMissed();
+    if (event != QLatin1String("photo:broadcast"))
         return;
     const QJsonObject data = object.value(QStringLiteral("data")).toObject();
     const QString imageUrl = HTTPS_BASE_URL + data.value(QStringLiteral("image")).toString();
@@ -231,5 +266,14 @@ void WebSocketClient::onTextMessageReceived(const QString& message)
     }
     qDebug() << "Image reçue:" << imageUrl;
     qDebug() << "Message: " << text;
-    emit imageReceived(imageUrl, text, room);
+    if (m_followed.contains(room))
+        m_seen.note(room, data.value(QStringLiteral("id")));
+    if (!data.value(QStringLiteral("missed")).toBool()) {
+        emit imageReceived(imageUrl, text, room);
+        return;
+    }
+    const QDateTime sent = QDateTime::fromString(data.value(QStringLiteral("time")).toString(), Qt::ISODateWithMs);
+    m_missed.append({QUrl(imageUrl, QUrl::TolerantMode), text, room, sent, 0});
+    if (m_missed.size() > MAX_MISSED_PHOTOS)
+        m_missed.removeFirst();
 }

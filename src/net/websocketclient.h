@@ -1,8 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "core/photo.h"
+#include "settings/seenphotos.h"
+
 #include <QAbstractSocket>
+#include <QList>
 #include <QObject>
+#include <QSet>
 #include <QUrl>
 #include <QWebSocket>
 
@@ -29,6 +34,9 @@ signals:
     void disconnected();
     // room is empty when the broadcast does not name it.
     void imageReceived(const QString& imageUrl, const QString& message, const QString& room);
+    // The photos sent while the client was away, oldest first, each with the time the server
+    // sent it (invalid when the server did not say); after each connection, when there were any.
+    void missedImagesReceived(const QList<Photo>& photos);
 
 private slots:
     void onConnected();
@@ -54,11 +62,15 @@ private:
     static constexpr int RECONNECT_MAX_DELAY_MS = 30000;
     // A broadcast is a few hundred bytes; anything this large is refused before it is held whole.
     static constexpr qint64 MAX_INCOMING_MESSAGE_BYTES = 1024 * 1024;
+    // What a server sends at most after a connection: 20 photos for each of 50 rooms.
+    static constexpr int MAX_MISSED_PHOTOS = 1000;
 
     void connectSocket();
     void recheck(const char* event);
     void onAboutToClose();
     void sendSavedRooms();
+    void sendMissedRequest();
+    void handOverMissed();
     int scaled(int intervalMs) const;
 
     QWebSocket m_webSocket;
@@ -69,4 +81,7 @@ private:
     QTimer* m_pingTimer;
     QTimer* m_pongTimer;
     int m_timeDivisor;
+    SeenPhotos m_seen;
+    QSet<QString> m_followed; // as last sent
+    QList<Photo> m_missed;    // of the catch-up under way
 };

@@ -13,6 +13,13 @@
 namespace {
 
 const QString UNTIL = QStringLiteral("until");
+const QString MUTES = QStringLiteral("mutes");
+
+QJsonObject readObject(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll()).object() : QJsonObject();
+}
 
 } // namespace
 
@@ -36,11 +43,46 @@ QDateTime PauseFile::read(const QString& path)
     return {};
 }
 
+// The whole file was already judged by read(): only a damaged list of mutes is reported here.
+PauseFile::Mutes PauseFile::readMutes(const QString& path)
+{
+    const QJsonValue value = readObject(path).value(MUTES);
+    Mutes mutes;
+    const QJsonObject object = value.toObject();
+    for (auto it = object.begin(); it != object.end(); ++it) {
+        const QDateTime until = QDateTime::fromString(it.value().toString(), Qt::ISODateWithMs);
+        if (it.value().isNull() || until.isValid())
+            mutes.insert(it.key(), until);
+    }
+    if (!value.isUndefined() && (!value.isObject() || mutes.size() != object.size()))
+        qWarning() << "Groupes muets illisibles, en partie ignorés :" << path;
+    return mutes;
+}
+
 bool PauseFile::write(const QString& path, const QDateTime& until)
 {
+    return writeField(path, UNTIL,
+                      until.isValid() ? QJsonValue(until.toUTC().toString(Qt::ISODateWithMs))
+                                      : QJsonValue(QJsonValue::Undefined));
+}
+
+bool PauseFile::writeMutes(const QString& path, const Mutes& mutes)
+{
     QJsonObject object;
-    if (until.isValid())
-        object.insert(UNTIL, until.toUTC().toString(Qt::ISODateWithMs));
+    for (auto it = mutes.begin(); it != mutes.end(); ++it)
+        object.insert(it.key(), it.value().isValid() ? QJsonValue(it.value().toUTC().toString(Qt::ISODateWithMs))
+                                                     : QJsonValue(QJsonValue::Null));
+    return writeField(path, MUTES, object.isEmpty() ? QJsonValue(QJsonValue::Undefined) : QJsonValue(object));
+}
+
+// An undefined value removes the field.
+bool PauseFile::writeField(const QString& path, const QString& name, const QJsonValue& value)
+{
+    QJsonObject object = readObject(path);
+    if (value.isUndefined())
+        object.remove(name);
+    else
+        object.insert(name, value);
     const QByteArray content = QJsonDocument(object).toJson(QJsonDocument::Compact);
     QDir().mkpath(QFileInfo(path).path());
     QSaveFile file(path);

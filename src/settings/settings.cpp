@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "settings/settings.h"
 
+#include "core/roommutes.h"
 #include "net/websocketclient.h"
 #include "settings/roomlistfile.h"
 #include "ui_settings.h"
@@ -8,17 +9,21 @@
 #include <QHBoxLayout>
 #include <QJsonArray>
 #include <QLabel>
+#include <QMenu>
 #include <QPushButton>
 
-Settings::Settings(WebSocketClient* client, QWidget* parent)
+Settings::Settings(WebSocketClient* client, RoomMutes* mutes, QWidget* parent)
     : QWidget(parent)
     , m_ui(new Ui::Settings)
     , m_webSocketClient(client)
+    , m_mutes(mutes)
     , m_roomsFile(RoomListFile::path())
 {
     m_ui->setupUi(this);
     connect(m_ui->validateButton, &QPushButton::clicked, this, &Settings::addRoom);
     connect(m_ui->textInput, &QLineEdit::returnPressed, this, &Settings::addRoom);
+    if (m_mutes)
+        connect(m_mutes, &RoomMutes::changed, this, &Settings::refreshRooms);
     // A user opening the window means to type a group ID.
     m_ui->textInput->setFocus();
 
@@ -50,6 +55,8 @@ void Settings::addRoom()
 void Settings::removeRoom(QString room)
 {
     m_rooms.removeAll(room);
+    if (m_mutes)
+        m_mutes->unmute(room);
     refreshRooms();
     saveRooms();
 }
@@ -63,11 +70,44 @@ void Settings::refreshRooms()
         label->setStyleSheet(QStringLiteral("padding: 5px; border-bottom: 2px solid #4D4D4D;"));
         auto* removeButton = new QPushButton(QStringLiteral("Supprimer"));
         row->addWidget(label, 0);
+        row->addWidget(new QLabel(muteText(room)), 0);
+        if (m_mutes)
+            row->addWidget(createMuteButton(room), 0);
         row->addWidget(removeButton, 0);
         connect(removeButton, &QPushButton::clicked, this, [this, room] { removeRoom(room); });
         m_ui->verticalLayout->addLayout(row, 0);
     }
     m_ui->verticalLayout->addStretch(1);
+}
+
+// Muted: a click gives the sound back. Not muted: a menu of how long.
+QPushButton* Settings::createMuteButton(const QString& room)
+{
+    if (m_mutes->isMuted(room)) {
+        auto* unmute = new QPushButton(QStringLiteral("Réactiver le son"));
+        connect(unmute, &QPushButton::clicked, this, [this, room] { m_mutes->unmute(room); });
+        return unmute;
+    }
+    auto* mute = new QPushButton(QStringLiteral("Rendre muet"));
+    auto* menu = new QMenu(mute);
+    connect(menu->addAction(QStringLiteral("1 heure")), &QAction::triggered, this,
+            [this, room] { m_mutes->muteFor(room, 60); });
+    connect(menu->addAction(QStringLiteral("8 heures")), &QAction::triggered, this,
+            [this, room] { m_mutes->muteFor(room, 8 * 60); });
+    connect(menu->addAction(QStringLiteral("Toujours")), &QAction::triggered, this,
+            [this, room] { m_mutes->muteForever(room); });
+    mute->setMenu(menu);
+    return mute;
+}
+
+QString Settings::muteText(const QString& room) const
+{
+    if (!m_mutes || !m_mutes->isMuted(room))
+        return QString();
+    const QDateTime until = *m_mutes->until(room);
+    if (!until.isValid())
+        return QStringLiteral("muet");
+    return QStringLiteral("muet jusqu'à %1").arg(until.toLocalTime().toString(QStringLiteral("HH:mm")));
 }
 
 void Settings::saveRooms()

@@ -3,11 +3,13 @@
 
 #include "core/pause.h"
 #include "core/recentphotos.h"
+#include "core/screenchoice.h"
 #include "net/endpoints.h"
 #include "net/viewkey.h"
 #include "tray/autostartentry.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDesktopServices>
@@ -315,6 +317,25 @@ void TrayManager::addPhotoMenus(RecentPhotos* recent, Pause* pause)
     });
     onRecentChanged();
     onPauseChanged();
+}
+
+void TrayManager::addScreenMenu(ScreenChoice* choice)
+{
+    if (!m_trayMenu)
+        return;
+    auto* menu = new QMenu(tr("Écran"), m_trayMenu);
+    auto* group = new QActionGroup(menu);
+    const auto add = [&](const QString& text, ScreenChoice::Mode mode) {
+        QAction* action = menu->addAction(text);
+        action->setCheckable(true);
+        action->setChecked(choice->mode() == mode);
+        group->addAction(action);
+        connect(action, &QAction::triggered, choice, [choice, mode] { choice->setMode(mode); });
+    };
+    add(tr("Écran principal"), ScreenChoice::Mode::Primary);
+    add(tr("Écran de la souris"), ScreenChoice::Mode::Mouse);
+    add(tr("Tous les écrans"), ScreenChoice::Mode::All);
+    m_trayMenu->insertMenu(m_recentMenu ? m_recentMenu->menuAction() : m_trayMenu->actions().constLast(), menu);
 }
 
 QMenu* TrayManager::createPauseMenu()

@@ -12,6 +12,7 @@ class Pause;
 class QAction;
 class QMenu;
 class RecentPhotos;
+class ScreenChoice;
 class QNetworkAccessManager;
 class QNetworkReply;
 
@@ -33,6 +34,8 @@ public:
     // Adds "Photos récentes" and "Pause" before "Quitter"; the icon and its tooltip then show
     // the pause and the photos not yet seen.
     void addPhotoMenus(RecentPhotos* recent, Pause* pause);
+    // Adds "Écran" just before "Photos récentes" (or "Quitter" without them).
+    void addScreenMenu(ScreenChoice* choice);
 
 signals:
     void ttsStatusChanged(bool value);

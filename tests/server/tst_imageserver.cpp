@@ -198,10 +198,49 @@ private slots:
         const QJsonValue photo = QJsonDocument::fromJson(received.at(0).at(0).toString().toUtf8())[u"data"_s];
         QCOMPARE(photo[u"message"_s].toString(), u"Bonjour à tous"_s);
         QCOMPARE(photo[u"room"_s].toString(), u"r1"_s);
+        QCOMPARE(QDateTime::fromString(photo[u"time"_s].toString(), Qt::ISODateWithMs).timeSpec(), Qt::UTC);
         const auto served = get(photo[u"image"_s].toString());
         QCOMPARE(served.contentType, form[6]);
         QCOMPARE(QImage::fromData(served.body).size(), QSize(form[7].toInt(), form[8].toInt()));
         QVERIFY(!served.body.contains("Exif") && !served.body.contains("GPS") && !served.body.contains("junk"));
+    }
+
+    void missedPhotosComeBackBounded_data()
+    {
+        QTest::addColumn<QString>("known"); // what the client names
+        QTest::addColumn<int>("missed");    // -1: the request is refused
+        QTest::newRow("no ids named") << u"{}"_s << 0;
+        QTest::newRow("older than every photo: the newest 20") << u"{\"r1\":0}"_s << 20;
+        QTest::newRow("a room not followed") << u"{\"r2\":0}"_s << 0;
+        QTest::newRow("id past the bound") << u"{\"r1\":9007199254740992}"_s << -1;
+    }
+
+    void missedPhotosComeBackBounded()
+    {
+        QFETCH(QString, known);
+        QFETCH(int, missed);
+        LogCapture log;
+        for (int i = 0; i < 25; ++i) // long messages: the answer is larger than what may wait unsent
+            m_server->hub().broadcast(u"r1"_s, u"/images/%1.png"_s.arg(i), QString(500, u'é'));
+        auto client = connectClient({u"r1"_s});
+        QSignalSpy received(client.get(), &QWebSocket::textMessageReceived);
+        client->sendTextMessage(uR"({"event":"photos:missed-request","data":{"known":%1}})"_s.arg(known));
+        if (missed < 0) {
+            QTRY_COMPARE(log.countStartingWith(u"Message ignoré de"_s), 1);
+            QVERIFY(!received.wait(200));
+            return;
+        }
+        QTRY_VERIFY(received.size() > missed);
+        QStringList images, expected;
+        for (int i = 0; i < missed; ++i) {
+            const QJsonValue photo = QJsonDocument::fromJson(received.at(i).at(0).toString().toUtf8())[u"data"_s];
+            QVERIFY(photo[u"missed"_s].toBool());
+            images.append(photo[u"image"_s].toString());
+            expected.append(u"/images/%1.png"_s.arg(25 - missed + i));
+        }
+        QCOMPARE(images, expected);
+        QCOMPARE(received.last().at(0).toString(),
+                 uR"({"data":{"count":%1},"event":"photos:missed-done"})"_s.arg(missed));
     }
 
     void limitsAndDeadConnections()

@@ -15,6 +15,13 @@ void SilentProxy::silenceOpenLinks()
         socket->setProperty("silent", true);
 }
 
+void SilentProxy::cut()
+{
+    m_server.close();
+    for (QTcpSocket* socket : m_server.findChildren<QTcpSocket*>())
+        socket->abort();
+}
+
 void SilentProxy::onNewConnection()
 {
     while (QTcpSocket* client = m_server.nextPendingConnection()) {

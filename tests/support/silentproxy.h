@@ -16,9 +16,11 @@ class SilentProxy : public QObject
 public:
     explicit SilentProxy(quint16 targetPort = 0, QObject* parent = nullptr);
 
-    bool listen() { return m_server.listen(QHostAddress::LocalHost); }
+    bool listen(quint16 port = 0) { return m_server.listen(QHostAddress::LocalHost, port); }
     quint16 port() const { return m_server.serverPort(); }
     void silenceOpenLinks();
+    // Every open link ends, and new ones are refused until listen() is called again.
+    void cut();
     // The "host:port" of every CONNECT request, in arrival order.
     QStringList tunnels() const { return m_tunnels; }
 

@@ -1,0 +1,36 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "photohistory.h"
+
+#include <algorithm>
+
+PhotoHistory::Photo PhotoHistory::add(const QString& room, const QString& image, const QString& message)
+{
+    // Milliseconds of the clock, one more than the last when photos come faster: ids still grow
+    // after a restart with nothing written to disk, unless the clock is set back.
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    m_lastId = std::max(m_lastId + 1, now.toMSecsSinceEpoch());
+    const Photo photo{m_lastId, now, room, image, message};
+    QList<Photo>& photos = m_rooms[room];
+    photos.append(photo);
+    m_roomOfImage.insert(image, room);
+    if (photos.size() > MAX_MISSED_PER_ROOM)
+        m_roomOfImage.remove(photos.takeFirst().image);
+    return photo;
+}
+
+void PhotoHistory::forget(const QString& image)
+{
+    const auto room = m_rooms.find(m_roomOfImage.take(image));
+    if (room == m_rooms.end())
+        return;
+    room->removeIf([&image](const Photo& photo) { return photo.image == image; });
+    if (room->isEmpty())
+        m_rooms.erase(room);
+}
+
+QList<PhotoHistory::Photo> PhotoHistory::after(const QString& room, qint64 id) const
+{
+    const QList<Photo> photos = m_rooms.value(room);
+    const auto first = std::find_if(photos.cbegin(), photos.cend(), [id](const Photo& photo) { return photo.id > id; });
+    return QList<Photo>(first, photos.cend());
+}

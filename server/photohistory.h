@@ -1,0 +1,39 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QDateTime>
+#include <QHash>
+#include <QList>
+#include <QString>
+
+// The photos each room was sent, kept while their pictures are, so that a client back from an
+// absence can ask for those it missed.
+class PhotoHistory
+{
+public:
+    // A client catches up on this many photos of a room at most, so no more are kept.
+    static constexpr int MAX_MISSED_PER_ROOM = 20;
+    // Ids stay exact in every JSON reader.
+    static constexpr qint64 MAX_ID = (qint64(1) << 53) - 1;
+
+    struct Photo
+    {
+        qint64 id = 0;
+        QDateTime time; // UTC
+        QString room;
+        QString image;
+        QString message;
+    };
+
+    // Gives the photo its id and time, and keeps it.
+    Photo add(const QString& room, const QString& image, const QString& message);
+    // The picture is gone: its photo can no longer be caught up.
+    void forget(const QString& image);
+    // The room's photos after id: the newest MAX_MISSED_PER_ROOM, oldest first.
+    QList<Photo> after(const QString& room, qint64 id) const;
+
+private:
+    QHash<QString, QList<Photo>> m_rooms; // oldest first
+    QHash<QString, QString> m_roomOfImage;
+    qint64 m_lastId = 0;
+};
