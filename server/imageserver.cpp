@@ -71,6 +71,9 @@ ImageServer::ImageServer(const ServerOptions& options, QObject* parent)
     connect(&m_store, &PictureStore::removed, &m_hub, &RoomHub::forget);
     // The connection is already open (and encrypted) when it is handed over: plain WebSocket here.
     connect(&m_webSockets, &QWebSocketServer::newConnection, this, &ImageServer::onWebSocketConnected);
+    if (!options.redis.isEmpty())
+        m_group =
+            std::make_unique<InstanceGroup>(options.redis, options.redisInstance, m_hub, m_store, options.maxAgeHours);
 }
 
 // Sockets still upgrading have no parent: they go with the server, taken out of the list first
@@ -203,9 +206,21 @@ void ImageServer::routeRequest(HttpConnection* connection)
     else if (const UploadPage::File* file = m_page.file(request.path))
         respondFile(connection, *file);
     else if (request.path == QLatin1String("/users"))
-        connection->respond(200, TEXT, QByteArray::number(m_hub.clientCount()));
+        respondCount(connection);
     else
         respondPicture(connection);
+}
+
+void ImageServer::respondCount(HttpConnection* connection)
+{
+    if (!m_group) {
+        connection->respond(200, TEXT, QByteArray::number(m_hub.clientCount()));
+        return;
+    }
+    m_group->count().total([guarded = QPointer<HttpConnection>(connection)](qint64 count) {
+        if (guarded)
+            guarded->respond(200, TEXT, QByteArray::number(count));
+    });
 }
 
 void ImageServer::respondPicture(HttpConnection* connection)

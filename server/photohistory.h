@@ -31,6 +31,9 @@ public:
     qint64 latestId() const { return m_lastId; }
     // Gives the photo its id and time, and keeps it.
     Photo add(const QString& room, const QString& image, const QString& message);
+    // Keeps a photo given its id elsewhere (another instance), unless already kept; ids given
+    // here from then on are larger.
+    void keep(const Photo& photo);
     // The picture is gone: its photo can no longer be caught up.
     void forget(const QString& image);
     // The room's photos after id: the newest MAX_MISSED_PER_ROOM, oldest first.

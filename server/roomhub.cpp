@@ -168,8 +168,11 @@ void RoomHub::onPong(QWebSocket* client, const QByteArray& payload)
 
 void RoomHub::onDisconnected(QWebSocket* client)
 {
-    if (!m_clients.remove(client))
+    const auto it = m_clients.find(client);
+    if (it == m_clients.end())
         return;
+    setRooms(*it, {});
+    m_clients.erase(it);
     qInfo().noquote() << "Déconnexion WebSocket de" << peerOf(client) << "(" << m_clients.size() << "clients )";
     client->deleteLater();
 }
@@ -217,7 +220,7 @@ void RoomHub::onTextMessage(QWebSocket* client, const QString& text)
 
 void RoomHub::subscribe(QWebSocket* client, const QStringList& rooms)
 {
-    m_clients[client].rooms = QSet<QString>(rooms.cbegin(), rooms.cend());
+    setRooms(m_clients[client], QSet<QString>(rooms.cbegin(), rooms.cend()));
     QStringList logged;
     for (const QString& room : rooms.mid(0, LOGGED_ROOMS))
         logged.append(LogText::quoted(room));
@@ -227,8 +230,40 @@ void RoomHub::subscribe(QWebSocket* client, const QStringList& rooms)
     emit subscriptionChanged(peerOf(client), rooms);
 }
 
-// Only rooms the client follows; a new request replaces an answer still under way.
+void RoomHub::setRooms(Client& entry, const QSet<QString>& rooms)
+{
+    for (const QString& room : rooms - entry.rooms) {
+        if (m_members[room]++ == 0)
+            emit roomOpened(room);
+    }
+    for (const QString& room : entry.rooms - rooms) {
+        if (--m_members[room] == 0) {
+            m_members.remove(room);
+            emit roomClosed(room);
+        }
+    }
+    entry.rooms = rooms;
+}
+
 void RoomHub::answerMissed(QWebSocket* client, const QHash<QString, qint64>& known)
+{
+    if (!m_historyFetch) {
+        answerMissedNow(client, known);
+        return;
+    }
+    QStringList rooms;
+    for (auto it = known.cbegin(); it != known.cend(); ++it) {
+        if (m_clients.value(client).rooms.contains(it.key()))
+            rooms.append(it.key());
+    }
+    m_historyFetch(rooms, [this, guarded = QPointer<QWebSocket>(client), known] {
+        if (guarded && m_clients.contains(guarded))
+            answerMissedNow(guarded, known);
+    });
+}
+
+// Only rooms the client follows; a new request replaces an answer still under way.
+void RoomHub::answerMissedNow(QWebSocket* client, const QHash<QString, qint64>& known)
 {
     Client& entry = m_clients[client];
     entry.missed.clear();
@@ -263,7 +298,22 @@ void RoomHub::sendMissed(QWebSocket* client)
 
 int RoomHub::broadcast(const QString& room, const QString& imagePath, const QString& message)
 {
-    const QString text = photoText(m_history.add(room, imagePath, message), false);
+    const PhotoHistory::Photo photo = m_history.add(room, imagePath, message);
+    const int sent = sendToRoom(photo);
+    emit photoBroadcast(photo);
+    return sent;
+}
+
+int RoomHub::deliver(const PhotoHistory::Photo& photo)
+{
+    m_history.keep(photo);
+    return sendToRoom(photo);
+}
+
+int RoomHub::sendToRoom(const PhotoHistory::Photo& photo)
+{
+    const QString& room = photo.room;
+    const QString text = photoText(photo, false);
     int sent = 0;
     for (QWebSocket* client : m_clients.keys()) {
         if (!m_clients.value(client).rooms.contains(room))
@@ -275,7 +325,7 @@ int RoomHub::broadcast(const QString& room, const QString& imagePath, const QStr
         client->sendTextMessage(text);
         ++sent;
     }
-    qInfo().noquote() << "Diffusion de" << imagePath << "au groupe" << LogText::quoted(room) << ":" << sent
+    qInfo().noquote() << "Diffusion de" << photo.image << "au groupe" << LogText::quoted(room) << ":" << sent
                       << "clients";
     return sent;
 }
