@@ -39,6 +39,7 @@ PACKAGES=(g++-mingw-w64-x86-64-posix wine wine64 dpkg-dev cmake ninja-build perl
     qt6-base-dev qt6-base-dev-tools qt6-declarative-dev openssl curl iproute2
     xvfb xauth trayer x11-utils xdotool imagemagick)
 
+BUILT_BEFORE=
 heavy() { nice -n 19 ionice -c3 "$@"; }
 log() { echo "windows.sh: $*"; }
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
@@ -121,8 +122,12 @@ build_module() {
     local name=$1 source=$2
     shift 2
     local stamp=$QT_PREFIX/.built-$name options
-    # The stamp keeps the options it was built with: a module built with others is built again.
-    options=$(printf '%s\n' "$@" | sha256sum | cut -c1-16)
+    # The stamp keeps the options it was built with, and those of the modules built before it
+    # (which it links against): a module built otherwise, or on another build of those, is built
+    # again.
+    # shellcheck disable=SC2086 # empty before the first module
+    options=$(printf '%s\n' $BUILT_BEFORE "$@" | sha256sum | cut -c1-16)
+    BUILT_BEFORE=$options
     [ "$(sed -n 2p "$stamp" 2>/dev/null)" != "$options" ] || return 0
     log "building $name (log: $CACHE/$name.log)"
     local started=$SECONDS

@@ -73,6 +73,15 @@ ImageServer::ImageServer(const ServerOptions& options, QObject* parent)
     connect(&m_webSockets, &QWebSocketServer::newConnection, this, &ImageServer::onWebSocketConnected);
 }
 
+// Sockets still upgrading have no parent: they go with the server, taken out of the list first
+// since closing one answers its own disconnection.
+ImageServer::~ImageServer()
+{
+    const QList<QPointer<QTcpSocket>> upgrading = std::exchange(m_upgrading, {});
+    for (const QPointer<QTcpSocket>& socket : upgrading)
+        delete socket.data();
+}
+
 bool ImageServer::listen(const QHostAddress& address, quint16 port)
 {
     if (!m_listener.listen(address, port)) {
@@ -246,9 +255,9 @@ void ImageServer::upgrade(HttpConnection* connection)
     m_upgrading.append(socket);
     // The WebSocket server sets no deadline of its own on a socket handed over: one that never
     // finishes its handshake is closed here.
-    QTimer::singleShot(m_options.headTimeoutMs, socket, [this, socket] {
-        if (m_upgrading.contains(socket))
-            socket->abort();
+    QTimer::singleShot(m_options.headTimeoutMs, this, [this, guarded = QPointer<QTcpSocket>(socket)] {
+        if (guarded && m_upgrading.contains(guarded))
+            guarded->abort();
     });
     m_webSockets.handleConnection(socket);
 }

@@ -40,6 +40,7 @@ public:
     static constexpr char SHARE_PATH[] = "/share";
 
     explicit ImageServer(const ServerOptions& options, QObject* parent = nullptr);
+    ~ImageServer() override;
 
     bool listen(const QHostAddress& address, quint16 port);
     quint16 port() const { return m_listener.serverPort(); }

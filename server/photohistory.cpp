@@ -3,6 +3,12 @@
 
 #include <algorithm>
 
+// From the clock at start, so that the newest id is a starting point even before any photo.
+PhotoHistory::PhotoHistory()
+    : m_lastId(QDateTime::currentMSecsSinceEpoch())
+{
+}
+
 PhotoHistory::Photo PhotoHistory::add(const QString& room, const QString& image, const QString& message)
 {
     // Milliseconds of the clock, one more than the last when photos come faster: ids still grow

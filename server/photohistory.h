@@ -25,6 +25,10 @@ public:
         QString message;
     };
 
+    PhotoHistory();
+
+    // Every photo given an id from here on has a larger one, whatever was sent before.
+    qint64 latestId() const { return m_lastId; }
     // Gives the photo its id and time, and keeps it.
     Photo add(const QString& room, const QString& image, const QString& message);
     // The picture is gone: its photo can no longer be caught up.
@@ -35,5 +39,5 @@ public:
 private:
     QHash<QString, QList<Photo>> m_rooms; // oldest first
     QHash<QString, QString> m_roomOfImage;
-    qint64 m_lastId = 0;
+    qint64 m_lastId;
 };

@@ -256,6 +256,7 @@ void RoomHub::sendMissed(QWebSocket* client)
         return;
     QJsonObject data;
     data.insert(QStringLiteral("count"), it->missedCount);
+    data.insert(QStringLiteral("latest"), m_history.latestId());
     it->missedCount = -1;
     client->sendTextMessage(eventText(MISSED_DONE_EVENT, data));
 }

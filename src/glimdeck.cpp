@@ -66,12 +66,8 @@ void GlimDeck::handleGlimDeck(const QString& url, const QString& message, const 
         return;
     }
     Photo photo{imageUrl, message, room, m_now(), 0};
-    // Kept among the recent photos, as seen: a muted room asks for no attention.
-    if (!room.isEmpty() && m_roomMutes->isMuted(room)) {
-        qDebug() << "Photo d'un groupe muet :" << room << imageUrl;
-        m_recentPhotos->add(photo, true);
+    if (keptIfMuted(photo))
         return;
-    }
     photo.recentId = m_recentPhotos->add(photo);
     if (!m_photoHold->hold(photo))
         enqueue(photo);
@@ -88,6 +84,8 @@ void GlimDeck::onMissedImagesReceived(const QList<Photo>& photos)
             continue;
         if (!photo.arrived.isValid())
             photo.arrived = m_now();
+        if (keptIfMuted(photo))
+            continue;
         photo.recentId = m_recentPhotos->add(photo);
         newest = photo;
     }
@@ -95,6 +93,16 @@ void GlimDeck::onMissedImagesReceived(const QList<Photo>& photos)
         return;
     if (!m_photoHold->hold(newest))
         enqueue(newest);
+}
+
+// Kept among the recent photos, as seen: a muted room asks for no attention.
+bool GlimDeck::keptIfMuted(const Photo& photo)
+{
+    if (photo.room.isEmpty() || !m_roomMutes->isMuted(photo.room))
+        return false;
+    qDebug() << "Photo d'un groupe muet :" << photo.room << photo.url;
+    m_recentPhotos->add(photo, true);
+    return true;
 }
 
 void GlimDeck::enqueue(const Photo& photo)

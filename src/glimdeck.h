@@ -48,6 +48,7 @@ private:
 
     void onServerConnected();
     void onServerDisconnected();
+    bool keptIfMuted(const Photo& photo);
     void enqueue(const Photo& photo);
     void startSession(const Photo& photo);
     void onReleased(const QList<Photo>& photos);

@@ -21,7 +21,12 @@ class TestServerLink : public QObject
     WebSocketClient* m_client = nullptr;
 
     static QByteArray json(QStringList r) { return QJsonDocument::fromVariant(r).toJson(QJsonDocument::Compact); }
-    static QString sent(const QString& j) { return "{\"data\":{\"rooms\":" + j + "},\"event\":\"room:changed\"}"; }
+    // Each room list goes with a catch-up request.
+    static QStringList sent(const QString& j)
+    {
+        return {"{\"data\":{\"rooms\":" + j + "},\"event\":\"room:changed\"}",
+                R"({"data":{"known":{}},"event":"photos:missed-request"})"};
+    }
     static QStringList shown(Settings& window)
     {
         QStringList texts;
@@ -81,7 +86,10 @@ private slots:
         QCOMPARE(muteText(), u"muet jusqu'à "_s + until.toString(u"HH:mm"_s));
         QCOMPARE(send(u"r1"_s), 0);
         QCOMPARE(send(u"r2"_s), 1);
-        QCOMPARE(glimDeck->findChild<RecentPhotos*>()->entries().size(), 2);
+        const Photo missed{refusedUrl(u"https"_s, u"/m"_s), QString(), u"r1"_s, now, 0};
+        emit glimDeck->findChild<WebSocketClient*>()->missedImagesReceived({missed});
+        QCOMPARE(glimDeck->findChildren<Session*>().size(), 1);
+        QCOMPARE(glimDeck->findChild<RecentPhotos*>()->entries().size(), 3);
         QCOMPARE(glimDeck->findChild<RecentPhotos*>()->unseenCount(), 1);
         qDeleteAll(windows<Settings>());
         glimDeck.reset();
@@ -118,8 +126,7 @@ private slots:
         QTest::keyClicks(window.findChild<QLineEdit*>(u"textInput"_s), u"\rabc"_s); // \r: Enter
         QTest::mouseClick(window.findChild<QPushButton*>(u"validateButton"_s), Qt::LeftButton);
         QTest::keyClicks(window.findChild<QLineEdit*>(u"textInput"_s), u"AbC\rabc\r   \rabcdefghijklmn\r"_s);
-        const QString request = R"({"data":{"known":{}},"event":"photos:missed-request"})";
-        QStringList sends = sending ? QStringList{sent(atConnection), request} : QStringList();
+        QStringList sends = sending ? sent(atConnection) : QStringList();
         for (const QString& room : {u"abc"_s, u"AbC"_s, u"   "_s, u"abcdefghij"_s})
             sends.append(sent(json(rows << room)));
         QCOMPARE(shown(window), rows);

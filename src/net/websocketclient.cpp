@@ -202,31 +202,31 @@ void WebSocketClient::sendRooms(const QJsonArray& rooms)
     m_seen.keepOnly(m_followed);
     QJsonObject data;
     data.insert(QStringLiteral("rooms"), rooms);
-    QJsonObject message;
-    message.insert(QStringLiteral("event"), QStringLiteral("room:changed"));
-    message.insert(QStringLiteral("data"), data);
-    const QString text = QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact));
-    if (m_webSocket.isValid())
-        m_webSocket.sendTextMessage(text);
+    sendEvent(QStringLiteral("room:changed"), data);
+    sendMissedRequest();
 }
 
 void WebSocketClient::sendSavedRooms()
 {
     const std::optional<QJsonArray> rooms = RoomListFile::read();
-    if (!rooms)
-        return;
-    sendRooms(*rooms);
-    sendMissedRequest();
+    if (rooms)
+        sendRooms(*rooms);
 }
 
-// A server that does not know the request ignores it; one that does answers with the photos
-// missed since the ids named, then "photos:missed-done".
+// After every room list: a server that does not know the request ignores it; one that does
+// answers with the photos missed since the ids named, then "photos:missed-done", whose newest id
+// is where a room just followed starts from.
 void WebSocketClient::sendMissedRequest()
 {
     QJsonObject data;
     data.insert(QStringLiteral("known"), m_seen.known());
+    sendEvent(QStringLiteral("photos:missed-request"), data);
+}
+
+void WebSocketClient::sendEvent(const QString& event, const QJsonObject& data)
+{
     QJsonObject message;
-    message.insert(QStringLiteral("event"), QStringLiteral("photos:missed-request"));
+    message.insert(QStringLiteral("event"), event);
     message.insert(QStringLiteral("data"), data);
     if (m_webSocket.isValid())
         m_webSocket.sendTextMessage(QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact)));
@@ -251,11 +251,13 @@ void WebSocketClient::onTextMessageReceived(const QString& message)
     }
     const QJsonObject object = document.object();
     const QString event = object.value(QStringLiteral("event")).toString();
-    if (event == QLatin1String("photos:missed-done"))
+    const QJsonObject data = object.value(QStringLiteral("data")).toObject();
+    if (event == QLatin1String("photos:missed-done")) {
+        m_seen.noteStart(m_followed, data.value(QStringLiteral("latest")));
         handOverMissed();
+    }
     if (event != QLatin1String("photo:broadcast"))
         return;
-    const QJsonObject data = object.value(QStringLiteral("data")).toObject();
     const QString imageUrl = HTTPS_BASE_URL + data.value(QStringLiteral("image")).toString();
     const QString text = data.value(QStringLiteral("message")).toString();
     const QString room = data.value(QStringLiteral("room")).toString();
@@ -266,12 +268,13 @@ void WebSocketClient::onTextMessageReceived(const QString& message)
     }
     qDebug() << "Image reçue:" << imageUrl;
     qDebug() << "Message: " << text;
-    if (m_followed.contains(room))
-        m_seen.note(room, data.value(QStringLiteral("id")));
+    const bool newer = m_followed.contains(room) && m_seen.note(room, data.value(QStringLiteral("id")));
     if (!data.value(QStringLiteral("missed")).toBool()) {
         emit imageReceived(imageUrl, text, room);
         return;
     }
+    if (!newer) // already come live, while the request was on its way
+        return;
     const QDateTime sent = QDateTime::fromString(data.value(QStringLiteral("time")).toString(), Qt::ISODateWithMs);
     m_missed.append({QUrl(imageUrl, QUrl::TolerantMode), text, room, sent, 0});
     if (m_missed.size() > MAX_MISSED_PHOTOS)

@@ -45,12 +45,26 @@ SeenPhotos::SeenPhotos(const QString& path)
     m_known = known;
 }
 
-void SeenPhotos::note(const QString& room, const QJsonValue& id)
+bool SeenPhotos::note(const QString& room, const QJsonValue& id)
 {
     if (!isId(id) || m_known.value(room).toDouble(-1) >= id.toDouble())
-        return;
+        return false;
     m_known.insert(room, QJsonValue(qint64(id.toDouble())));
     write();
+    return true;
+}
+
+void SeenPhotos::noteStart(const QSet<QString>& rooms, const QJsonValue& id)
+{
+    if (!isId(id))
+        return;
+    const qsizetype before = m_known.size();
+    for (const QString& room : rooms) {
+        if (!m_known.contains(room))
+            m_known.insert(room, QJsonValue(qint64(id.toDouble())));
+    }
+    if (m_known.size() != before)
+        write();
 }
 
 void SeenPhotos::keepOnly(const QSet<QString>& rooms)

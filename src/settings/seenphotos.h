@@ -23,8 +23,11 @@ public:
     explicit SeenPhotos(const QString& path);
 
     // A photo of a followed room came with this id (none from an older server); a newer id than
-    // the one known is kept.
-    void note(const QString& room, const QJsonValue& id);
+    // the one known is kept, and true returned.
+    bool note(const QString& room, const QJsonValue& id);
+    // The server's newest id when a catch-up ends: the rooms with no id yet catch up from there,
+    // so a room followed before any photo came to it loses none sent while away.
+    void noteStart(const QSet<QString>& rooms, const QJsonValue& id);
     // Rooms no longer followed are forgotten, so that following one again catches up nothing
     // from before.
     void keepOnly(const QSet<QString>& rooms);
