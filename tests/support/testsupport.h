@@ -17,6 +17,10 @@
 
 namespace TestSupport {
 
+// Whether this Windows build runs under Wine, which lacks some of Windows' services: the tests
+// that need one skip themselves there, naming it.
+bool underWine();
+
 // A picture of one colour, encoded as PNG.
 QByteArray png(const QSize& size, const QColor& colour);
 
