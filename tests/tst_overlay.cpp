@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/overlay.h"
 #include "core/overlaypool.h"
-#include "core/overlaystack.h"
 #include "testsupport.h"
 
 #include <xcb/xcb.h>
@@ -69,8 +68,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(&window));
         QTest::qWait(300); // beneath the photo all the same, and not only for a moment
         QCOMPARE(shown(), QColor(Qt::red));
-        // Over the active window, which keeps the focus.
-        const std::unique_ptr<Overlay> second(m_pool.show(&green, nullptr, nullptr));
+        const std::unique_ptr<Overlay> second(m_pool.show(&green, nullptr, nullptr)); // over the active window
         QTRY_COMPARE(shown(), QColor(Qt::green));
 
         xdotool({u"type"_s, u"--delay"_s, u"20"_s, u"photo"_s});

@@ -2,7 +2,6 @@
 #include "core/filedownloader.h"
 #include "core/overlay.h"
 #include "core/overlaypool.h"
-#include "core/overlaystack.h"
 #include "core/session.h"
 #include "core/speechengines.h"
 #include "testsupport.h"

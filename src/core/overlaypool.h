@@ -1,13 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "core/overlaystack.h"
+
 #include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
 
 class Overlay;
-class OverlayStack;
 class QPixmap;
 class QScreen;
 
