@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "tray/clientcounter.h"
 
-#include "core/filedownloader.h"
+#include "net/replycap.h"
 #include "net/viewkey.h"
 
 #include <QAction>
@@ -22,11 +22,7 @@ void ClientCounter::refreshClientCount()
 {
     m_clientCountAction->setText(tr("Clients connectés : …"));
     QNetworkReply* reply = m_networkManager.get(ViewKey::request(QUrl(m_usersUrl, QUrl::TolerantMode)));
-    // The same bound as a picture's: an answer that would go on for ever is cut there.
-    connect(reply, &QNetworkReply::downloadProgress, reply, [reply](qint64 received, qint64) {
-        if (received > FileDownloader::MAX_BODY_BYTES)
-            reply->abort();
-    });
+    ReplyCap::limit(reply, MAX_REPLY_BYTES);
 }
 
 void ClientCounter::onClientCountReply(QNetworkReply* reply)
@@ -34,7 +30,7 @@ void ClientCounter::onClientCountReply(QNetworkReply* reply)
     if (!reply)
         return;
     const QUrl url = reply->request().url();
-    if (reply->error() != QNetworkReply::NoError) {
+    if (reply->error() != QNetworkReply::NoError || ReplyCap::wasCut(reply)) {
         qWarning() << "Client count request failed:" << reply->errorString();
         m_clientCountAction->setText(tr("Clients connectés : ? (erreur)"));
         reply->deleteLater();

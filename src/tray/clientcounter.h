@@ -15,6 +15,8 @@ class ClientCounter : public QObject
     Q_OBJECT
 
 public:
+    static constexpr qint64 MAX_REPLY_BYTES = 4096; // a count is a few digits
+
     // entry: the menu entry whose text shows the count; it outlives the counter.
     ClientCounter(QAction* entry, const QString& usersUrl, QObject* parent);
 
