@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/filedownloader.h"
 #include "core/overlay.h"
+#include "core/overlaypool.h"
 #include "core/session.h"
 #include "core/speechengines.h"
 #include "testsupport.h"
@@ -34,6 +35,8 @@ class TestSession : public QObject
     TestHttpsServer m_server;
     QNetworkAccessManager m_network;
     QThreadPool m_decoders;
+    OverlayStack m_stack; // Escape reaches the photos that its pool shows
+    OverlayPool m_pool{&m_stack};
 
 private slots:
     void initTestCase()
@@ -70,6 +73,7 @@ private slots:
         LogCapture log;
         auto* session = new Session(url, u"Salut"_s, 600, nullptr, &m_network, &m_decoders, nullptr);
         QSignalSpy finished(session, &Session::finished), destroyed(session, &QObject::destroyed);
+        session->setOverlayPool(&m_pool);
         session->start();
         if (warning.isEmpty()) {
             QTRY_COMPARE_WITH_TIMEOUT(TestSupport::windows<Overlay>().size(), 1, 10000);

@@ -43,5 +43,4 @@ private:
     QByteArray m_bodyBytes; // the body so far
     QByteArray m_downloadedData;
     qint64 m_maxBodyBytes;
-    bool m_abortedForSize = false;
 };

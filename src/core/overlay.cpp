@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/overlay.h"
 
-#include "core/overlaystack.h"
 #include "platform/captureexclusion.h"
 
 #include <QGuiApplication>
@@ -11,7 +10,7 @@
 
 #include <cstdio>
 
-Overlay::Overlay(const QPixmap* pixmap, QWidget* parent, QScreen* screen, const QObject* photo)
+Overlay::Overlay(const QPixmap* pixmap, QWidget* parent, QScreen* screen)
     : QWidget(parent)
 {
     // Input transparency reaches the native window only as a window flag. The window manager
@@ -27,10 +26,10 @@ Overlay::Overlay(const QPixmap* pixmap, QWidget* parent, QScreen* screen, const 
     m_label = new QLabel(this);
     m_label->setAlignment(Qt::AlignCenter);
     connect(qApp, &QGuiApplication::screenRemoved, this, &Overlay::onScreenRemoved);
-    showPicture(pixmap, screen, photo);
+    showPicture(pixmap, screen);
 }
 
-void Overlay::showPicture(const QPixmap* pixmap, QScreen* screen, const QObject* photo)
+void Overlay::showPicture(const QPixmap* pixmap, QScreen* screen)
 {
     m_screen = screen ? screen : QGuiApplication::primaryScreen();
     const QSize screenSize = m_screen->size();
@@ -47,7 +46,6 @@ void Overlay::showPicture(const QPixmap* pixmap, QScreen* screen, const QObject*
 
     show();
     raise();
-    OverlayStack::instance()->add(this, photo);
 }
 
 void Overlay::hideAndClear()
@@ -68,20 +66,9 @@ QSize Overlay::shownSize(const QSize& picture, const QSize& screen)
     return picture.scaled(screen, Qt::KeepAspectRatio);
 }
 
-Overlay::~Overlay()
-{
-    OverlayStack::instance()->remove(this);
-}
-
 void Overlay::hideOnEscape()
 {
     hide();
     std::fputs("Overlay fermé avec la touche Échap\n", stdout);
     std::fflush(stdout);
-}
-
-void Overlay::hideEvent(QHideEvent* event)
-{
-    OverlayStack::instance()->remove(this);
-    QWidget::hideEvent(event);
 }

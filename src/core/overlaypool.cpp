@@ -2,11 +2,13 @@
 #include "core/overlaypool.h"
 
 #include "core/overlay.h"
+#include "core/overlaystack.h"
 
 #include <QDebug>
 
-OverlayPool::OverlayPool(QObject* parent)
+OverlayPool::OverlayPool(OverlayStack* stack, QObject* parent)
     : QObject(parent)
+    , m_stack(stack)
 {
     m_expiry.setSingleShot(true);
     m_expiry.setInterval(SPARES_KEPT_MS);
@@ -21,14 +23,15 @@ OverlayPool::~OverlayPool()
 
 Overlay* OverlayPool::show(const QPixmap* pixmap, QScreen* screen, const QObject* photo)
 {
-    while (!m_spares.isEmpty()) {
-        Overlay* spare = m_spares.takeLast();
-        if (!spare)
-            continue; // deleted from outside, with the application's windows
-        spare->showPicture(pixmap, screen, photo);
-        return spare;
-    }
-    return new Overlay(pixmap, nullptr, screen, photo);
+    Overlay* overlay = nullptr;
+    while (!overlay && !m_spares.isEmpty())
+        overlay = m_spares.takeLast(); // null when deleted from outside, with the application's windows
+    if (overlay)
+        overlay->showPicture(pixmap, screen);
+    else
+        overlay = new Overlay(pixmap, nullptr, screen);
+    m_stack->add(overlay, photo);
+    return overlay;
 }
 
 void OverlayPool::putAway(Overlay* overlay)

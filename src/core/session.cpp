@@ -99,7 +99,7 @@ void Session::showOverlays()
         m_screenChoice ? m_screenChoice->screens() : QList<QScreen*>{QGuiApplication::primaryScreen()};
     for (QScreen* screen : screens) {
         m_overlays.append(m_overlayPool ? m_overlayPool->show(m_pixmap, screen, this)
-                                        : new Overlay(m_pixmap, nullptr, screen, this));
+                                        : new Overlay(m_pixmap, nullptr, screen));
     }
 }
 

@@ -34,7 +34,8 @@ public:
     void start();
     // Where the photo goes, looked at when it is shown; the primary screen when none is given.
     void setScreenChoice(const ScreenChoice* screens);
-    // Where its windows come from and go back to; without one, each is built and deleted here.
+    // Where its windows come from and go back to, and which puts them on its stack; without one,
+    // each is built and deleted here, and no stack holds it (Escape does not reach it).
     void setOverlayPool(OverlayPool* pool);
 
 signals:

@@ -37,11 +37,8 @@ WebSocketClient::WebSocketClient(const QUrl& url, int timeDivisor, QObject* pare
     : QObject(parent)
     , m_webSocket(QString(), QWebSocketProtocol::Version13)
     , m_url(url)
-    , m_reconnectTimer(new QTimer(this))
     , m_reconnectAttempts(0)
     , m_maxReconnectAttempts(60)
-    , m_pingTimer(new QTimer(this))
-    , m_pongTimer(new QTimer(this))
     , m_timeDivisor(std::max(1, timeDivisor))
     , m_seen(SeenPhotos::path())
 {
@@ -50,15 +47,15 @@ WebSocketClient::WebSocketClient(const QUrl& url, int timeDivisor, QObject* pare
     m_webSocket.setMaxAllowedIncomingMessageSize(MAX_INCOMING_MESSAGE_BYTES);
     connectSocket();
 
-    m_reconnectTimer->setSingleShot(true);
-    connect(m_reconnectTimer, &QTimer::timeout, this, &WebSocketClient::attemptReconnect);
+    m_reconnectTimer.setSingleShot(true);
+    connect(&m_reconnectTimer, &QTimer::timeout, this, &WebSocketClient::attemptReconnect);
 
-    m_pingTimer->setInterval(scaled(PING_INTERVAL_MS));
-    connect(m_pingTimer, &QTimer::timeout, this, &WebSocketClient::sendPing);
+    m_pingTimer.setInterval(scaled(PING_INTERVAL_MS));
+    connect(&m_pingTimer, &QTimer::timeout, this, &WebSocketClient::sendPing);
 
-    m_pongTimer->setSingleShot(true);
-    m_pongTimer->setInterval(scaled(PONG_TIMEOUT_MS));
-    connect(m_pongTimer, &QTimer::timeout, this, &WebSocketClient::onPongTimeout);
+    m_pongTimer.setSingleShot(true);
+    m_pongTimer.setInterval(scaled(PONG_TIMEOUT_MS));
+    connect(&m_pongTimer, &QTimer::timeout, this, &WebSocketClient::onPongTimeout);
 
     qDebug() << "Connecting to" << m_url.toString() << "...";
     m_webSocket.open(ViewKey::request(m_url));
@@ -69,9 +66,6 @@ WebSocketClient::~WebSocketClient()
     // The socket reports its own teardown (disconnected, errors) while it is destroyed after
     // this body; none of that may reach a half-destroyed client.
     m_webSocket.disconnect(this);
-    m_reconnectTimer->stop();
-    m_pingTimer->stop();
-    m_pongTimer->stop();
 }
 
 void WebSocketClient::connectSocket()
@@ -98,7 +92,7 @@ void WebSocketClient::onConnected()
 {
     qDebug() << "Connected to" << m_url.toString();
     m_reconnectAttempts = 0;
-    m_pingTimer->start();
+    m_pingTimer.start();
     emit connected();
     sendSavedRooms();
 }
@@ -108,8 +102,8 @@ void WebSocketClient::onDisconnected()
     qWarning() << "Déconnecté du serveur WebSocket. Raison:" << m_webSocket.closeReason();
     handOverMissed(); // what came of a catch-up cut short
     emit disconnected();
-    m_pingTimer->stop();
-    m_pongTimer->stop();
+    m_pingTimer.stop();
+    m_pongTimer.stop();
 
     if (m_reconnectAttempts >= m_maxReconnectAttempts) {
         qWarning() << "Nombre maximum de tentatives de reconnexion atteint.";
@@ -119,7 +113,7 @@ void WebSocketClient::onDisconnected()
     const int delayMs = std::min(RECONNECT_BASE_DELAY_MS << exponent, RECONNECT_MAX_DELAY_MS);
     ++m_reconnectAttempts;
     qDebug() << "Tentative de reconnexion dans" << delayMs << "ms (tentative" << m_reconnectAttempts << ")";
-    m_reconnectTimer->start(scaled(delayMs));
+    m_reconnectTimer.start(scaled(delayMs));
 }
 
 // The socket keeps the last close code through later connections and failed attempts, and
@@ -156,7 +150,7 @@ void WebSocketClient::recheck(const char* event)
     }
     // Opening again replaces an attempt still under way, which may hang on a route now gone.
     qDebug() << event << "reconnexion immédiate.";
-    m_reconnectTimer->stop();
+    m_reconnectTimer.stop();
     m_reconnectAttempts = 0;
     attemptReconnect();
 }
@@ -164,14 +158,14 @@ void WebSocketClient::recheck(const char* event)
 void WebSocketClient::sendPing()
 {
     m_webSocket.ping();
-    m_pongTimer->start();
+    m_pongTimer.start();
 }
 
 void WebSocketClient::onPong(quint64 elapsedTime, const QByteArray& payload)
 {
     Q_UNUSED(elapsedTime);
     Q_UNUSED(payload);
-    m_pongTimer->stop();
+    m_pongTimer.stop();
 }
 
 void WebSocketClient::onPongTimeout()
