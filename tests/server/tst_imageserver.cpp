@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "imageserver.h"
 #include "picturestore.h"
+#include "protocol/clientmessages.h"
 #include "testsupport.h"
 
 #include <arpa/inet.h>
@@ -114,7 +115,7 @@ private slots:
     void roomsDecideWhoGetsAPhoto()
     {
         QString fifty = u"r1"_s;
-        for (int i = 1; i < RoomHub::MAX_ROOMS; ++i)
+        for (int i = 1; i < ClientMessages::MAX_ROOMS; ++i)
             fifty += u',' + QString::number(i);
         const QStringList lists{u"r1"_s,       u"r2"_s,         u"r2,r1"_s,          u" r1 "_s, fifty,
                                 u"r1\nFAUX"_s, fifty + u",x"_s, u"r1,abcdefghijk"_s, u"r1,  "_s};
