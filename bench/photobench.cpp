@@ -6,6 +6,7 @@
 #include "glimdeck.h"
 #include "net/endpoints.h"
 #include "net/websocketclient.h"
+#include "protocol/servermessages.h"
 #include "testhttpsserver.h"
 
 #include <QCoreApplication>
@@ -13,8 +14,6 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QGuiApplication>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QPixmap>
@@ -187,11 +186,10 @@ bool PhotoBench::eventFilter(QObject* watched, QEvent* event)
 // the address check and the queued hop to the coordinator.
 void PhotoBench::broadcast(const QString& path)
 {
-    const QJsonObject data{{QStringLiteral("image"), path}, {QStringLiteral("message"), QStringLiteral("Bonjour")}};
-    const QJsonObject message{{QStringLiteral("event"), QStringLiteral("photo:broadcast")},
-                              {QStringLiteral("data"), data}};
-    QMetaObject::invokeMethod(m_client, "onTextMessageReceived",
-                              Q_ARG(QString, QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact))));
+    BroadcastPhoto photo;
+    photo.image = path;
+    photo.message = QStringLiteral("Bonjour");
+    QMetaObject::invokeMethod(m_client, "onTextMessageReceived", Q_ARG(QString, ServerMessages::photoText(photo)));
 }
 
 void PhotoBench::waitUntil(const std::function<bool()>& done, int timeoutMs)

@@ -5,6 +5,7 @@
 #include "httprequest.h"
 #include "logtext.h"
 #include "multipartform.h"
+#include "protocol/roomname.h"
 #include "serverlimits.h"
 #include "uploadpage.h"
 
@@ -51,7 +52,7 @@ ImageServer::ImageServer(const ServerOptions& options, QObject* parent)
     , m_hub(options.pingIntervalMs)
     , m_store(options.storage, options.maxAgeHours, options.quotaBytes)
     , m_limits(options.maxConnectionsPerAddress, options.uploadsPerMinute)
-    , m_page({{"MAX_ROOM_LENGTH", QByteArray::number(RoomHub::MAX_ROOM_LENGTH)},
+    , m_page({{"MAX_ROOM_LENGTH", QByteArray::number(RoomName::MAX_LENGTH)},
               {"MAX_MESSAGE_LENGTH", QByteArray::number(MAX_MESSAGE_LENGTH)},
               {"MAX_WIDTH", QByteArray::number(PictureStore::MAX_WIDTH)},
               {"MAX_HEIGHT", QByteArray::number(PictureStore::MAX_HEIGHT)},
@@ -371,12 +372,12 @@ bool ImageServer::readUploadForm(HttpConnection* connection, UploadFields& field
             return false;
         }
     }
-    fields.room = RoomHub::validRoom(QString::fromUtf8(form.part(QStringLiteral("room")).data));
+    fields.room = RoomName::valid(QString::fromUtf8(form.part(QStringLiteral("room")).data));
     fields.message = QString::fromUtf8(form.part(QStringLiteral("message")).data);
     fields.picture = form.part(QStringLiteral("picture")).data;
     if (fields.room.isEmpty()) {
         respondPage(connection, 400,
-                    QStringLiteral("Le groupe doit compter de 1 à %1 caractères.").arg(RoomHub::MAX_ROOM_LENGTH));
+                    QStringLiteral("Le groupe doit compter de 1 à %1 caractères.").arg(RoomName::MAX_LENGTH));
         return false;
     }
     if (fields.message.size() > MAX_MESSAGE_LENGTH) {

@@ -24,17 +24,13 @@ class RoomHub : public QObject
     Q_OBJECT
 
 public:
-    static constexpr int MAX_ROOM_LENGTH = 10;
-    static constexpr int MAX_ROOMS = 50;
-    // A subscription of MAX_ROOMS rooms fits with room to spare.
+    // A subscription of ClientMessages::MAX_ROOMS rooms fits with room to spare.
     static constexpr int MAX_INCOMING_MESSAGE_BYTES = 4096;
     static constexpr int LOGGED_ROOMS = 5;
 
     explicit RoomHub(int pingIntervalMs, QObject* parent = nullptr);
     ~RoomHub() override;
 
-    // A room as typed, trimmed; empty when it is not 1 to MAX_ROOM_LENGTH characters.
-    static QString validRoom(const QString& room);
     // Takes the connection over; it is deleted when it closes. socket is the one below it, where
     // its unsent bytes wait (none when unknown: only the WebSocket's own count is seen then).
     void addClient(QWebSocket* client, QTcpSocket* socket);

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "roomrelay.h"
 
+#include "protocol/roomname.h"
+#include "protocol/servermessages.h"
 #include "redislink.h"
 #include "roomhub.h"
 
@@ -41,13 +43,8 @@ QByteArray RoomRelay::historyKeyOf(const QString& room)
 
 QByteArray RoomRelay::envelopeOf(const PhotoHistory::Photo& photo) const
 {
-    QJsonObject envelope;
+    QJsonObject envelope = ServerMessages::fieldsOf(photo);
     envelope.insert(QStringLiteral("origin"), m_instance);
-    envelope.insert(QStringLiteral("id"), QJsonValue(photo.id));
-    envelope.insert(QStringLiteral("time"), photo.time.toString(Qt::ISODateWithMs));
-    envelope.insert(QStringLiteral("room"), photo.room);
-    envelope.insert(QStringLiteral("image"), photo.image);
-    envelope.insert(QStringLiteral("message"), photo.message);
     return QJsonDocument(envelope).toJson(QJsonDocument::Compact);
 }
 
@@ -57,13 +54,10 @@ bool RoomRelay::photoOf(const QByteArray& envelope, PhotoHistory::Photo& photo, 
         return false;
     const QJsonObject object = QJsonDocument::fromJson(envelope).object();
     origin = object.value(QStringLiteral("origin")).toString();
-    photo.id = qint64(object.value(QStringLiteral("id")).toDouble());
-    photo.time = QDateTime::fromString(object.value(QStringLiteral("time")).toString(), Qt::ISODateWithMs);
-    photo.room = object.value(QStringLiteral("room")).toString();
-    photo.image = object.value(QStringLiteral("image")).toString();
-    photo.message = object.value(QStringLiteral("message")).toString();
-    return photo.id > 0 && photo.id <= PhotoHistory::MAX_ID && photo.time.isValid() && !photo.room.isEmpty()
-           && RoomHub::validRoom(photo.room) == photo.room && photo.image.startsWith(QLatin1String("/images/"));
+    photo = ServerMessages::photoOfFields(object);
+    photo.missed = false; // an envelope's photo is a live one
+    return photo.id > 0 && photo.time.isValid() && !photo.room.isEmpty() && RoomName::valid(photo.room) == photo.room
+           && photo.image.startsWith(QLatin1String("/images/"));
 }
 
 void RoomRelay::onPhotoBroadcast(const PhotoHistory::Photo& photo)

@@ -3,12 +3,12 @@
 
 #include "net/endpoints.h"
 #include "net/viewkey.h"
+#include "protocol/clientmessages.h"
+#include "protocol/servermessages.h"
 #include "settings/roomlistfile.h"
 
 #include <QDebug>
 #include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QTimer>
 #include <QWebSocketProtocol>
 
@@ -194,9 +194,7 @@ void WebSocketClient::sendRooms(const QJsonArray& rooms)
             m_followed.insert(room.toString());
     }
     m_seen.keepOnly(m_followed);
-    QJsonObject data;
-    data.insert(QStringLiteral("rooms"), rooms);
-    sendEvent(QStringLiteral("room:changed"), data);
+    sendText(ClientMessages::roomsText(rooms));
     sendMissedRequest();
 }
 
@@ -212,18 +210,13 @@ void WebSocketClient::sendSavedRooms()
 // is where a room just followed starts from.
 void WebSocketClient::sendMissedRequest()
 {
-    QJsonObject data;
-    data.insert(QStringLiteral("known"), m_seen.known());
-    sendEvent(QStringLiteral("photos:missed-request"), data);
+    sendText(ClientMessages::missedRequestText(m_seen.known()));
 }
 
-void WebSocketClient::sendEvent(const QString& event, const QJsonObject& data)
+void WebSocketClient::sendText(const QString& text)
 {
-    QJsonObject message;
-    message.insert(QStringLiteral("event"), event);
-    message.insert(QStringLiteral("data"), data);
     if (m_webSocket.isValid())
-        m_webSocket.sendTextMessage(QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact)));
+        m_webSocket.sendTextMessage(text);
 }
 
 void WebSocketClient::handOverMissed()
@@ -237,40 +230,33 @@ void WebSocketClient::handOverMissed()
 
 void WebSocketClient::onTextMessageReceived(const QString& message)
 {
-    QJsonParseError parseError;
-    const QJsonDocument document = QJsonDocument::fromJson(message.toUtf8(), &parseError);
-    if (parseError.error != QJsonParseError::NoError || !document.isObject()) {
+    const std::optional<WireMessage::Parsed> parsed = WireMessage::parse(message);
+    if (!parsed) {
         qWarning() << "Message JSON invalide.";
         return;
     }
-    const QJsonObject object = document.object();
-    const QString event = object.value(QStringLiteral("event")).toString();
-    const QJsonObject data = object.value(QStringLiteral("data")).toObject();
-    if (event == QLatin1String("photos:missed-done")) {
-        m_seen.noteStart(m_followed, data.value(QStringLiteral("latest")));
+    if (const std::optional<qint64> latest = ServerMessages::latestOf(*parsed)) {
+        m_seen.noteStart(m_followed, *latest);
         handOverMissed();
     }
-    if (event != QLatin1String("photo:broadcast"))
+    const std::optional<BroadcastPhoto> photo = ServerMessages::photoOf(*parsed);
+    if (!photo)
         return;
-    const QString imageUrl = HTTPS_BASE_URL + data.value(QStringLiteral("image")).toString();
-    const QString text = data.value(QStringLiteral("message")).toString();
-    const QString room = data.value(QStringLiteral("room")).toString();
-
+    const QString imageUrl = HTTPS_BASE_URL + photo->image;
     if (!isOnServerHost(QUrl(imageUrl))) {
         qWarning() << "Image refusée, adresse hors du serveur :" << imageUrl;
         return;
     }
     qDebug() << "Image reçue:" << imageUrl;
-    qDebug() << "Message: " << text;
-    const bool newer = m_followed.contains(room) && m_seen.note(room, data.value(QStringLiteral("id")));
-    if (!data.value(QStringLiteral("missed")).toBool()) {
-        emit imageReceived(imageUrl, text, room);
+    qDebug() << "Message: " << photo->message;
+    const bool newer = m_followed.contains(photo->room) && m_seen.note(photo->room, photo->id);
+    if (!photo->missed) {
+        emit imageReceived(imageUrl, photo->message, photo->room);
         return;
     }
     if (!newer) // already come live, while the request was on its way
         return;
-    const QDateTime sent = QDateTime::fromString(data.value(QStringLiteral("time")).toString(), Qt::ISODateWithMs);
-    m_missed.append({QUrl(imageUrl, QUrl::TolerantMode), text, room, sent, 0});
+    m_missed.append({QUrl(imageUrl, QUrl::TolerantMode), photo->message, photo->room, photo->time, 0});
     if (m_missed.size() > MAX_MISSED_PHOTOS)
         m_missed.removeFirst();
 }

@@ -70,7 +70,7 @@ private:
     void onAboutToClose();
     void sendSavedRooms();
     void sendMissedRequest();
-    void sendEvent(const QString& event, const QJsonObject& data);
+    void sendText(const QString& text);
     void handOverMissed();
     int scaled(int intervalMs) const;
 
