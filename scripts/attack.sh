@@ -11,7 +11,7 @@
 #   ping-flood  one WebSocket that never reads and sends pings flat out
 #   bare-lf     64 WebSocket openings from one address whose heads end lines with a bare LF
 #   slow-upload three uploads from one address, each announcing 32 MiB and sending a byte per 10 s
-#   crowd       400 subscribers of one room fetching its new 2 MiB photo at once
+#   crowd       2000 subscribers of one room fetching its new 2 MiB photo at once, WebSockets open
 #   slow-readers 200 subscribers reading that photo at 20 KiB/s
 #   all         the last five at once
 #   bomb        uploads of a few bytes claiming huge pictures: the answers, the server's and its
@@ -25,26 +25,31 @@
 # GLIMDECK_ATTACK_LOG=FILE keeps the server's output there; GLIMDECK_ATTACK_SERVER_OPTIONS adds
 # options to the server's command line.
 # --server PATH attacks that glimdeck-server instead of building one (as the test command does);
-# --readers N sets the crowd's size; --fans N the group's subscribers.
+# --readers N sets the crowd's size; --fans N the group's subscribers; --nginx puts the shipped
+# nginx site in front, holding TLS on the port, with the server behind it on plain HTTP (the peaks
+# are still the server's).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # shellcheck source=scripts/figures-lib.sh
 source scripts/figures-lib.sh
 
 silent=2000 subscribers=2000 quiet=200 photos=300 megabytes=300 crowd=1000 rounds=10 slow_seconds=60
-flood_seconds=20 openings=64 upload_seconds=40 readers=400 slow_readers=200 read_seconds=60 fans=2000
+flood_seconds=20 openings=64 upload_seconds=40 readers=2000 slow_readers=200 read_seconds=60 fetch_seconds=180
+fans=2000
 testssl_scope=()
 server=
+nginx=
 while [ $# -gt 0 ]; do
     case $1 in
     --quick)
         silent=500 subscribers=300 quiet=50 photos=60 crowd=300 rounds=3 slow_seconds=15
-        flood_seconds=6 upload_seconds=12 readers=150 slow_readers=60 read_seconds=8
+        flood_seconds=6 upload_seconds=12 readers=150 slow_readers=60 read_seconds=8 fetch_seconds=60
         testssl_scope=(--protocols --std --fs)
         ;;
     --server) server=$2 && shift ;;
     --readers) readers=$2 && shift ;;
     --fans) fans=$2 && shift ;;
+    --nginx) nginx=1 ;;
     *) break ;;
     esac
     shift
@@ -54,6 +59,8 @@ parts=("$@")
     slow-readers all bomb)
 
 PORT=${PORT:-18443}
+# The server's own port: behind nginx, the next one.
+server_port=$((PORT + ${nginx:-0}))
 MEMORY_GOAL_KIB=$((512 * 1024))
 WAIT_GOAL_MS=1000
 
@@ -62,6 +69,7 @@ server_pid=
 helper_pid=
 probe_pid=
 group_pids=()
+nginx_pid=
 
 # shellcheck disable=SC2317 # run by the trap
 cleanup() {
@@ -69,6 +77,7 @@ cleanup() {
     stop_pid "$helper_pid"
     stop_pid "$server_pid"
     stop_group
+    stop_pid "$nginx_pid"
     [ -z "${GLIMDECK_ATTACK_LOG:-}" ] || cp "$work/server.log" "$GLIMDECK_ATTACK_LOG"
     rm -rf "$work"
 }
@@ -84,8 +93,15 @@ build() {
         build_for_figures glimdeck-server
         server=build-reliability/server/glimdeck-server
     fi
-    # Thousands of sockets on both sides of loopback.
+    # Thousands of sockets on both sides of loopback: each reader holds its WebSocket and its
+    # download, and behind nginx both again between nginx and the server.
     ulimit -n "$(ulimit -Hn)"
+    local needed=$(((readers + slow_readers) * (nginx ? 4 : 2) + 1000))
+    if [ "$(ulimit -n)" -lt "$needed" ]; then
+        echo "attack: $needed open files needed, the hard limit is $(ulimit -Hn) (raise it or lower --readers)" >&2
+        exit 2
+    fi
+    [ -z "$nginx" ] || start_nginx
     convert -size 640x480 xc:'#3366cc' "$work/photo.png"
     # Noise keeps its size through the server's re-encoding: about 2 MiB stored.
     convert -size 2200x1300 xc: +noise Random -quality 90 "$work/big.jpg"
@@ -96,17 +112,37 @@ attack() {
     python3 reliability/attack.py "$1" --port "$PORT" --ca "$certs/ca.pem" "${@:2}"
 }
 
-# The time in milliseconds a fresh client from SOURCE takes to get /users, or "fail".
+# The time in milliseconds a fresh client from SOURCE takes to get /users, or "fail"; with a
+# second argument, then the milliseconds until its connection was accepted and until its TLS
+# handshake ended.
 normal_wait_ms() {
-    { curl -s -o /dev/null -w '%{http_code} %{time_total}\n' --max-time 30 --cacert "$certs/ca.pem" \
-        --interface "$1" --resolve "localhost:$PORT:127.0.0.1" "https://localhost:$PORT/users" || true; } |
-        awk '$1 == 200 { printf "%d\n", $2 * 1000; next } { print "fail" }'
+    { curl -s -o /dev/null -w '%{http_code} %{time_total} %{time_connect} %{time_appconnect}\n' --max-time 30 \
+        --cacert "$certs/ca.pem" --interface "$1" --resolve "localhost:$PORT:127.0.0.1" "https://localhost:$PORT/users" ||
+        true; } | awk -v detail="${2:-}" '$1 != 200 { print "fail"; next }
+            { printf detail ? "%d %d %d\n" : "%d\n", $2 * 1000, $3 * 1000, $4 * 1000 }'
+}
+
+# The shipped site around nginx's test frame, on PORT with the test certificate, forwarding to
+# the server's port; as many connections as the attacks open.
+start_nginx() {
+    mkdir -p "$work/nginx"
+    sed -e '/listen \[::\]:443 ssl;/d' -e "s/listen 443 ssl;/listen 127.0.0.1:$PORT ssl;/" \
+        -e "s|/etc/letsencrypt/live/photos.example.org/fullchain.pem|$certs/server.pem|" \
+        -e "s|/etc/letsencrypt/live/photos.example.org/privkey.pem|$certs/server.key|" \
+        -e "s/server 127.0.0.1:8080;/server 127.0.0.1:$server_port;/" deploy/nginx/glimdeck-server.conf >"$work/nginx/site.conf"
+    sed -e "s/worker_connections 256;/worker_connections $(($(ulimit -n) / 2));/" \
+        -e "/^worker_processes/a worker_rlimit_nofile $(ulimit -n);" -e "/@SITE@/{r $work/nginx/site.conf" -e 'd}' \
+        tests/data/nginx-test.conf >"$work/nginx/nginx.conf"
+    "$(PATH=$PATH:/usr/sbin command -v nginx)" -p "$work/nginx" -c nginx.conf -e error.log &
+    nginx_pid=$!
 }
 
 start_server() {
+    local tls=(--cert "$certs/server.pem" --key "$certs/server.key")
+    [ -z "$nginx" ] || tls=(--no-tls)
     # shellcheck disable=SC2086 # the added options are words
-    "$server" --cert "$certs/server.pem" --key "$certs/server.key" --upload-key-file "$work/upload.key" \
-        --port "$PORT" --listen 127.0.0.1 --storage "$work/storage" ${GLIMDECK_ATTACK_SERVER_OPTIONS:-} \
+    "$server" "${tls[@]}" --upload-key-file "$work/upload.key" \
+        --port "$server_port" --listen 127.0.0.1 --storage "$work/storage" ${GLIMDECK_ATTACK_SERVER_OPTIONS:-} \
         >>"$work/server.log" 2>&1 &
     server_pid=$!
     local i
@@ -121,10 +157,13 @@ start_server() {
 
 # Peak resident memory of the server, checks it still answers, and stops it.
 finish_server() {
-    local part=$1 peak wait
+    local part=$1 peak wait cpu
     peak=$(awk '/^VmHWM:/ { print $2 }' "/proc/$server_pid/status")
+    # Its processor time (user and system): on a shared machine, what it got of the load.
+    cpu=$(awk -v hz="$(getconf CLK_TCK)" '{ printf "%.1f", ($14 + $15) / hz }' "/proc/$server_pid/stat")
     wait=$(normal_wait_ms 127.0.0.9)
-    echo "MEMORY $part: server peak $((peak / 1024)) MiB (goal <= $((MEMORY_GOAL_KIB / 1024)) MiB);" \
+    echo "MEMORY $part$([ -z "$nginx" ] || echo ' (behind nginx)'): server peak $((peak / 1024)) MiB" \
+        "(goal <= $((MEMORY_GOAL_KIB / 1024)) MiB), $cpu s of processor, load average $(cut -d' ' -f1-3 /proc/loadavg);" \
         "afterwards a new client is answered: $([ "$wait" != fail ] && echo "yes, in $wait ms" || echo no)"
     [ "$peak" -le "$MEMORY_GOAL_KIB" ] || miss "$part: server memory"
     [ "$wait" != fail ] || miss "$part: the server no longer answers"
@@ -144,7 +183,7 @@ upload() {
 start_probe() {
     : >"$work/probe.ms"
     (while [ ! -f "$work/probe.stop" ]; do
-        normal_wait_ms 127.0.0.9 >>"$work/probe.ms"
+        normal_wait_ms 127.0.0.9 detail >>"$work/probe.ms"
         sleep 0.5
     done) &
     probe_pid=$!
@@ -157,7 +196,10 @@ finish_probe() {
     rm -f "$work/probe.stop"
     local longest
     longest=$(awk '$1 == "fail" { failed = 1 } $1 > most { most = $1 } END { print failed ? "fail" : most + 0 }' "$work/probe.ms")
-    echo "WAIT $1: a normal client answered $(wc -l <"$work/probe.ms") times, longest $longest ms (goal <= $WAIT_GOAL_MS ms)"
+    echo "WAIT $1: a normal client answered $(wc -l <"$work/probe.ms") times, longest $longest ms (goal <= $WAIT_GOAL_MS ms)" \
+        "$(awk '$1 != "fail" && $1 > most { most = $1; line = $0 } END { split(line, f)
+            printf "of which %d ms until accepted, %d more until encrypted", f[2], f[3] - f[2] }' "$work/probe.ms"),"\
+        "load average $(cut -d' ' -f1-3 /proc/loadavg)"
     if [ "$longest" = fail ] || [ "$longest" -gt "$WAIT_GOAL_MS" ]; then
         miss "$1: a normal client waited too long"
     fi
@@ -298,7 +340,10 @@ finish_crowds() {
         wait "$pid" || miss "a crowd member was cut off or failed"
     done
     crowd_pids=()
-    grep -h '^CROWD' "$work"/crowd-*.out
+    local out
+    for out in "$work"/crowd-*.out; do
+        grep '^CROWD' "$out" || tail -3 "$out"
+    done
     rm -f "$work"/crowd-*.out
 }
 crowd_pids=()
@@ -341,7 +386,7 @@ run_slow_upload() {
 run_crowd() {
     echo "== crowd: $readers subscribers fetch a new 2 MiB photo at once"
     start_server
-    start_crowd fast --clients "$readers" --per-address 20 --seconds 60
+    start_crowd fast --clients "$readers" --per-address 10 --seconds "$fetch_seconds"
     start_probe
     echo "CROWD photo: HTTP $(upload 127.2.0.1 crowd "$work/short.txt" "$work/big.jpg")"
     finish_crowds
@@ -352,7 +397,7 @@ run_crowd() {
 run_slow_readers() {
     echo "== slow-readers: $slow_readers subscribers read the 2 MiB photo at 20 KiB/s for $read_seconds s"
     start_server
-    start_crowd slow --clients "$slow_readers" --per-address 10 --rate 20480 --seconds "$read_seconds"
+    start_crowd slow --clients "$slow_readers" --per-address 5 --rate 20480 --seconds "$read_seconds"
     start_probe
     echo "SLOWREADERS photo: HTTP $(upload 127.2.0.1 crowd "$work/short.txt" "$work/big.jpg")"
     finish_crowds
@@ -363,8 +408,8 @@ run_slow_readers() {
 run_all() {
     echo "== all: ping-flood, bare-lf, slow-upload, crowd and slow-readers at once"
     start_server
-    start_crowd fast --clients "$readers" --per-address 20 --seconds 60
-    start_crowd slow --clients "$slow_readers" --per-address 10 --rate 20480 --seconds "$read_seconds"
+    start_crowd fast --clients "$readers" --per-address 10 --seconds "$fetch_seconds"
+    start_crowd slow --clients "$slow_readers" --per-address 5 --rate 20480 --seconds "$read_seconds"
     start_probe
     attack pingflood --seconds "$flood_seconds" &
     local flood=$!
@@ -427,7 +472,7 @@ start_instance() {
 }
 
 # nginx on $PORT with the shipped group site, its upstream the instances on PORTS.
-start_nginx() {
+start_group_nginx() {
     local dir=$work/nginx upstream=""
     rm -rf "$dir" && mkdir -p "$dir"
     for port in "$@"; do
@@ -461,7 +506,7 @@ run_group() {
     local port1 port2
     port1=$(free_port)
     start_instance "$port1" --storage "$work/storage-one"
-    start_nginx "$port1"
+    start_group_nginx "$port1"
     time_delivery one
     stop_group
     redis-server --port 0 --unixsocket "$work/redis.sock" --save '' --appendonly no --daemonize no \
@@ -470,7 +515,7 @@ run_group() {
     port1=$(free_port) port2=$(free_port)
     start_instance "$port1" --storage "$work/storage-two" --redis "$work/redis.sock" --redis-instance one
     start_instance "$port2" --storage "$work/storage-two" --redis "$work/redis.sock" --redis-instance two
-    start_nginx "$port1" "$port2"
+    start_group_nginx "$port1" "$port2"
     time_delivery two
     echo "GROUP two: subscribers of each instance: $(grep -o '"group" : [0-9]* clients' "$work/server.log" | tail -2 |
         awk '{ print $3 }' | paste -sd /)"

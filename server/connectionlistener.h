@@ -3,9 +3,10 @@
 
 #include <QTcpServer>
 
-// A listening socket that hands over every accepted connection at once as a bare descriptor.
-// QSslServer keeps connections still in their TLS handshake in its pending queue and stops
-// accepting once that queue is full, so handshakes are run by the server itself instead.
+// A listening socket whose accepted connections wait, not yet encrypting, for the server to take
+// them a few at a time. QSslServer keeps connections in their TLS handshake in its pending queue
+// and stops accepting once that is full, so handshakes are run by the server itself instead;
+// here only connections not yet taken count, and the kernel holds the rest meanwhile.
 class ConnectionListener : public QTcpServer
 {
     Q_OBJECT
@@ -13,9 +14,12 @@ class ConnectionListener : public QTcpServer
 public:
     explicit ConnectionListener(QObject* parent = nullptr);
 
-signals:
-    void connectionAccepted(qintptr descriptor);
+    // Accepted connections become QSslSockets, for the server to start their TLS.
+    void setTls(bool tls) { m_tls = tls; }
 
 protected:
     void incomingConnection(qintptr descriptor) override;
+
+private:
+    bool m_tls = false;
 };

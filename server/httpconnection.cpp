@@ -69,6 +69,7 @@ void HttpConnection::abort()
 
 void HttpConnection::onReadyRead()
 {
+    m_peerSpoke = true;
     switch (m_stage) {
     case Stage::Head:
         readHead();
@@ -234,6 +235,8 @@ void HttpConnection::respond(int status, const QByteArray& contentType, const QB
 
 void HttpConnection::onBytesSent()
 {
+    // Over TLS our first bytes are the handshake's answer to the peer's greeting.
+    m_peerSpoke = true;
     if (m_stage != Stage::Answer)
         return;
     // A slow reader that keeps taking bytes keeps its connection: the deadline is between sends.

@@ -38,6 +38,8 @@ public:
     QTcpSocket* socket() const { return m_socket; }
     QHostAddress peerAddress() const;
     qint64 ageMs() const { return m_age.elapsed(); }
+    // Whether the peer has sent anything yet: its TLS greeting, or bytes of its request.
+    bool peerSpoke() const { return m_peerSpoke; }
     // Requests read on this connection so far, the current one included.
     int requestCount() const { return m_requests; }
     // A HEAD request gets the same head without the body. Every answer carries the safe headers;
@@ -85,6 +87,7 @@ private:
     qsizetype m_answerSent = 0;
     bool m_sending = false;
     bool m_keep = false;
+    bool m_peerSpoke = false;
     int m_requests = 0;
     QTimer m_timer;
     QTimer m_bodyTimer;

@@ -7,6 +7,7 @@
 #include "multipartform.h"
 #include "protocol/roomname.h"
 #include "serverlimits.h"
+#include "socketbacklog.h"
 #include "uploadpage.h"
 
 #include <QDebug>
@@ -65,10 +66,14 @@ ImageServer::ImageServer(const ServerOptions& options, QObject* parent)
     , m_pictures(ServerLimits::MAX_SENDING_PICTURE_BYTES)
 {
     m_options.tls = ServerOptions::secureConfiguration(options.tls);
-    m_listener.setMaxPendingConnections(1 << 20);
+    m_listener.setTls(!options.plain);
+    // Connections are taken a batch per turn of the event loop, between the handshakes and
+    // answers under way; past two batches the kernel holds the rest.
+    m_listener.setMaxPendingConnections(2 * ServerLimits::CONNECTIONS_TAKEN_PER_TURN);
+    m_listener.setListenBacklogSize(ServerLimits::LISTEN_BACKLOG);
     m_webSockets.setMaxPendingConnections(1 << 20);
     m_webSockets.setHandshakeTimeout(std::chrono::milliseconds(options.headTimeoutMs));
-    connect(&m_listener, &ConnectionListener::connectionAccepted, this, &ImageServer::onConnectionAccepted);
+    connect(&m_listener, &QTcpServer::newConnection, this, &ImageServer::onNewConnection);
     connect(&m_store, &PictureStore::removed, &m_hub, &RoomHub::forget);
     // The connection is already open (and encrypted) when it is handed over: plain WebSocket here.
     connect(&m_webSockets, &QWebSocketServer::newConnection, this, &ImageServer::onWebSocketConnected);
@@ -100,13 +105,25 @@ bool ImageServer::listen(const QHostAddress& address, quint16 port)
     return true;
 }
 
-void ImageServer::onConnectionAccepted(qintptr descriptor)
+void ImageServer::onNewConnection()
 {
-    QTcpSocket* socket = m_options.plain ? new QTcpSocket : new QSslSocket;
-    if (!socket->setSocketDescriptor(descriptor)) {
-        delete socket;
+    if (m_takeScheduled)
         return;
-    }
+    m_takeScheduled = true;
+    QTimer::singleShot(0, this, &ImageServer::takeConnections);
+}
+
+void ImageServer::takeConnections()
+{
+    m_takeScheduled = false;
+    for (int i = 0; i < ServerLimits::CONNECTIONS_TAKEN_PER_TURN && m_listener.hasPendingConnections(); ++i)
+        onConnectionAccepted(m_listener.nextPendingConnection());
+    if (m_listener.hasPendingConnections())
+        onNewConnection();
+}
+
+void ImageServer::onConnectionAccepted(QTcpSocket* socket)
+{
     if (m_connections >= m_options.maxConnections) {
         m_limits.logOffence(socket->peerAddress(), QStringLiteral("plus de connexions possibles au total"));
         m_waiting.removeAll(nullptr);
@@ -119,10 +136,6 @@ void ImageServer::onConnectionAccepted(qintptr descriptor)
     }
     ++m_connections;
     connect(PeerLimits::lifeOf(socket), &QObject::destroyed, this, [this] { --m_connections; });
-    if (auto* tls = qobject_cast<QSslSocket*>(socket)) {
-        tls->setSslConfiguration(m_options.tls);
-        tls->startServerEncryption();
-    }
     auto* connection =
         new HttpConnection(socket, m_options.maxUploadBytes,
                            {m_options.headTimeoutMs, m_options.idleTimeoutMs, m_options.bodyTimeoutMs}, this);
@@ -130,10 +143,16 @@ void ImageServer::onConnectionAccepted(qintptr descriptor)
     connect(connection, &HttpConnection::bodyStartReceived, this, &ImageServer::onBodyStartReceived);
     connect(connection, &HttpConnection::bodyReceived, this, &ImageServer::onBodyReceived);
     connect(connection, &QObject::destroyed, this, [this, connection] { m_bodies.release(m_bodies.take(connection)); });
-    admitWaiting(connection);
+    // A connection turned away costs no TLS set-up.
+    if (!admitWaiting(connection))
+        return;
+    if (auto* tls = qobject_cast<QSslSocket*>(socket)) {
+        tls->setSslConfiguration(m_options.tls);
+        tls->startServerEncryption();
+    }
 }
 
-void ImageServer::admitWaiting(HttpConnection* connection)
+bool ImageServer::admitWaiting(HttpConnection* connection)
 {
     m_waiting.removeAll(nullptr);
     QList<QPointer<HttpConnection>> same;
@@ -144,20 +163,34 @@ void ImageServer::admitWaiting(HttpConnection* connection)
     const bool addressFull = same.size() >= qMin(m_options.maxConnectionsPerAddress, MAX_WAITING);
     if ((addressFull && !evictOldest(same)) || (m_waiting.size() >= MAX_WAITING && !evictOldest(m_waiting))) {
         connection->abort();
-        return;
+        return false;
     }
     m_waiting.append(connection);
+    return true;
 }
 
-// Drops the first (oldest) of waiting unless it is too young; false when nothing was dropped.
+// Drops the oldest of waiting (the first) that may make way; false when nothing was dropped. A
+// silent one may once it has waited evictAfterMs. One whose peer has spoken is in its handshake:
+// later, and never while bytes of its wait unread, for then it waits on us; a crowd whose
+// handshakes we are slow to run must not push its own members out before any of them is done.
 bool ImageServer::evictOldest(const QList<QPointer<HttpConnection>>& waiting)
 {
-    HttpConnection* oldest = waiting.isEmpty() ? nullptr : waiting.first().data();
-    if (!oldest || oldest->ageMs() < m_options.evictAfterMs)
-        return false;
-    m_waiting.removeOne(oldest);
-    oldest->abort();
-    return true;
+    const qsizetype looked = qMin<qsizetype>(waiting.size(), EVICTION_CANDIDATES);
+    for (qsizetype i = 0; i < looked; ++i) {
+        HttpConnection* candidate = waiting.at(i).data();
+        if (!candidate)
+            continue;
+        if (candidate->ageMs() < m_options.evictAfterMs)
+            return false;
+        if (candidate->peerSpoke()
+            && (candidate->ageMs() < SPOKEN_EVICTION_FACTOR * m_options.evictAfterMs
+                || SocketBacklog::unreadBytes(candidate->socket()) > 0))
+            continue;
+        m_waiting.removeOne(candidate);
+        candidate->abort();
+        return true;
+    }
+    return false;
 }
 
 QHostAddress ImageServer::clientAddress(const HttpConnection* connection) const

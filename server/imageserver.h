@@ -36,6 +36,12 @@ public:
     // that address may hold: older ones make way for newcomers. A room's crowd fetching its new
     // photo at once fits, rather than pushing its own members out.
     static constexpr int MAX_WAITING = 1024;
+    // The oldest waiting connections looked at for one to make way, so that a newcomer costs
+    // little even when all of them are busy.
+    static constexpr int EVICTION_CANDIDATES = 32;
+    // A waiting connection whose peer has spoken is in its handshake: it makes way only after
+    // this many times the wait of a silent one, and only while it waits on its peer.
+    static constexpr int SPOKEN_EVICTION_FACTOR = 5;
     // Upload bodies held at once, as a multiple of the largest upload.
     static constexpr int UPLOADS_IN_FLIGHT = 3;
     static constexpr int MAX_MESSAGE_LENGTH = 500;
@@ -56,12 +62,14 @@ private:
         QString message;
         QByteArray picture;
     };
-    void onConnectionAccepted(qintptr descriptor);
+    void onNewConnection();
+    void takeConnections();
+    void onConnectionAccepted(QTcpSocket* socket);
     void onHeadReceived(HttpConnection* connection);
     void onBodyStartReceived(HttpConnection* connection, const QByteArray& start);
     void onBodyReceived(HttpConnection* connection);
     void onWebSocketConnected();
-    void admitWaiting(HttpConnection* connection);
+    bool admitWaiting(HttpConnection* connection);
     bool evictOldest(const QList<QPointer<HttpConnection>>& waiting);
     void routeRequest(HttpConnection* connection);
     void respondPicture(HttpConnection* connection);
@@ -81,6 +89,7 @@ private:
 
     ServerOptions m_options;
     ConnectionListener m_listener;
+    bool m_takeScheduled = false;
     QWebSocketServer m_webSockets;
     RoomHub m_hub;
     PictureStore m_store;

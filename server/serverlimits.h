@@ -30,6 +30,15 @@ constexpr qint64 SEND_CHUNK_BYTES = 16 * KIB;
 // Distinct pictures held in memory at once for their readers; readers of a picture share one copy.
 constexpr qint64 MAX_SENDING_PICTURE_BYTES = 32 * KIB * KIB;
 
+// Connections the kernel completes and holds for us to accept (capped by net.core.somaxconn). Qt's
+// 50 overflowed when a room's crowd opened at once: the kernel then dropped newcomers' openings,
+// and each waited a second or more for its retry, a normal client among them.
+constexpr int LISTEN_BACKLOG = 4096;
+// Connections taken from the listener in one turn of the event loop. Taking a crowd's thousands
+// in one go held every handshake under way past its deadline, and the crowd's members pushed
+// each other out before any got in.
+constexpr int CONNECTIONS_TAKEN_PER_TURN = 64;
+
 // A kept HTTP connection serves at most this many requests, one at a time.
 constexpr int MAX_REQUESTS_PER_CONNECTION = 100;
 

@@ -203,8 +203,14 @@ bool ServerOptions::parse(const QStringList& arguments, QString* error)
                "file"),
         option("max-age-hours", "Pictures are deleted after this many hours (default 24).", "hours"),
         option("quota-mib", "Pictures take at most this much disk; the oldest go first (default 1024).", "MiB"),
-        option("max-connections", "Connections open at once (default 2048, and below the open-file limit).", "count"),
-        option("max-connections-per-address", "Connections open at once from one address (default 64).", "count"),
+        {QStringLiteral("max-connections"),
+         QStringLiteral("Connections open at once (default %1, and below the open-file limit).")
+             .arg(DEFAULT_MAX_CONNECTIONS),
+         QStringLiteral("count")},
+        {QStringLiteral("max-connections-per-address"),
+         QStringLiteral("Connections open at once from one address (default %1).")
+             .arg(DEFAULT_MAX_CONNECTIONS_PER_ADDRESS),
+         QStringLiteral("count")},
         option("uploads-per-minute", "Uploads accepted from one address per minute (default 30).", "count"),
         option("redis",
                "Joins the instances that name the same Redis (a unix socket path or host:port): they share "

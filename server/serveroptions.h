@@ -13,6 +13,11 @@ struct ServerOptions
 {
     static constexpr qint64 MIB = 1024 * 1024;
     static constexpr qint64 DEFAULT_MAX_UPLOAD_BYTES = 32 * MIB;
+    // A room of 2000 fetching its new photo holds 4000 connections at once (each reader's
+    // WebSocket and its download), with room for everyone else; some 76 KiB each under that
+    // crowd, as measured, keeps them within the memory figure in the README.
+    static constexpr int DEFAULT_MAX_CONNECTIONS = 4224;
+    static constexpr int DEFAULT_MAX_CONNECTIONS_PER_ADDRESS = 64;
     // Descriptors kept back from the connection limit for pictures, the log and the listener.
     static constexpr int RESERVED_DESCRIPTORS = 64;
 
@@ -33,8 +38,8 @@ struct ServerOptions
     QString decoderProgram;
     int maxAgeHours = 24;
     qint64 quotaBytes = 1024 * MIB;
-    int maxConnections = 2048;
-    int maxConnectionsPerAddress = 64;
+    int maxConnections = DEFAULT_MAX_CONNECTIONS;
+    int maxConnectionsPerAddress = DEFAULT_MAX_CONNECTIONS_PER_ADDRESS;
     int uploadsPerMinute = 30;
 
     // Empty: the server runs alone. Otherwise the Redis (unix socket path or host:port) that
