@@ -51,6 +51,9 @@ public:
     void setSpeech(bool on);
     // The longest the event loop went without turning since the last call, in milliseconds.
     double longestStallMs();
+    // The most processor time the event loop's own thread spent within one gap since the last
+    // call: on a loaded machine a long gap may be the scheduler's, this part is the program's.
+    double busiestGapMs();
     // The same over `ms` with nothing to do: what the machine itself costs the event loop.
     double idleStallMs(int ms);
     // Resident memory in KiB before and after `count` photos went through the queue.
@@ -68,6 +71,7 @@ private:
     double downloadOnce(const QString& path);
     void waitUntil(const std::function<bool()>& done, int timeoutMs);
     static qint64 residentKiB();
+    static qint64 threadCpuNs();
 
     TestHttpsServer* m_server;
     GlimDeck* m_glimDeck;
@@ -79,4 +83,6 @@ private:
     QTimer m_ticker;
     qint64 m_lastTick = 0;
     qint64 m_longestStall = 0;
+    qint64 m_lastTickCpuNs = 0;
+    qint64 m_busiestGapNs = 0;
 };

@@ -415,6 +415,45 @@ async def crowd(args):
           f"{state['failed']} failed, in {took:.1f} s"
           f"{' (' + ', '.join(sorted(state['why'])) + ')' if state.get('why') else ''}")
     return 0 if state["cut"] == 0 and state["failed"] == 0 else 1
+
+async def delivery_member(args, index, state):
+    opened = await open_with_retries(args, index, [args.room], time.monotonic() + 60)
+    if not opened:
+        state["failed"] += 1
+        return
+    reader, writer, _ = opened
+    state["subscribed"] += 1
+    try:
+        while True:
+            opcode, payload = await asyncio.wait_for(read_frame(reader), args.seconds + 60)
+            if opcode == 9:
+                writer.write(frame(10, payload))
+            elif opcode == 1 and b"photo:broadcast" in payload:
+                state["ms"].append((time.monotonic() - state["sent"]) * 1000)
+                break
+    except (asyncio.TimeoutError, asyncio.IncompleteReadError, ConnectionError, OSError, ValueError):
+        pass
+    writer.close()
+
+
+async def delivery(args):
+    """Subscribers of one room, then one photo uploaded: the time from its upload to each subscriber."""
+    state = {"subscribed": 0, "failed": 0, "ms": [], "sent": 0}
+    tasks = [asyncio.create_task(delivery_member(args, i, state)) for i in range(args.clients)]
+    while state["subscribed"] + state["failed"] < args.clients:
+        await asyncio.sleep(0.1)
+    # The last openings' subscriptions reach their instance, and through Redis the others.
+    await asyncio.sleep(2)
+    state["sent"] = time.monotonic()
+    status = await upload(args, open(args.picture, "rb").read(), args.room, b"Bonjour")
+    await asyncio.wait(tasks, timeout=args.seconds)
+    ms = sorted(state["ms"]) or [0]
+    print(f"DELIVERY {len(state['ms'])} of {state['subscribed']} subscribers ({state['failed']} refused) had the "
+          f"photo, upload {status}: median {statistics.median(ms):.0f} ms, "
+          f"p99 {ms[min(len(ms) - 1, len(ms) * 99 // 100)]:.0f} ms")
+    return 0 if state["subscribed"] == args.clients and len(state["ms"]) == args.clients else 1
+
+
 def with_frame_size(jpeg, width, height):
     """The JPEG with its frame header (SOF0 or SOF2) claiming width x height."""
     at = 2
@@ -464,11 +503,11 @@ def watch_children(pid, peaks, stop):
         time.sleep(0.002)
 
 
-async def upload(args, picture, room):
+async def upload(args, picture, room, message=b"bombe"):
     """The status code of one upload of picture to room."""
     boundary = "attackboundary"
     body = b"".join(f"--{boundary}\r\nContent-Disposition: form-data; name=\"{name}\"\r\n\r\n".encode() + value
-                    + b"\r\n" for name, value in (("room", room.encode()), ("message", b"bombe")))
+                    + b"\r\n" for name, value in (("room", room.encode()), ("message", message)))
     body += (f"--{boundary}\r\nContent-Disposition: form-data; name=\"picture\"; filename=\"b\"\r\n"
              f"Content-Type: application/octet-stream\r\n\r\n").encode() + picture + f"\r\n--{boundary}--\r\n".encode()
     reader, writer = await connect(args, "127.4.0.1")
@@ -512,7 +551,7 @@ async def bomb(args):
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("mode", choices=["silent", "subscribers", "bigmessage", "reconnect", "pingflood", "barelf",
-                                         "slowupload", "crowd", "bomb"])
+                                         "slowupload", "crowd", "bomb", "delivery"])
     parser.add_argument("--port", type=int, required=True)
     parser.add_argument("--ca", required=True)
     parser.add_argument("--clients", type=int, default=1)
@@ -526,11 +565,13 @@ def main():
     parser.add_argument("--server-pid", type=int, help="bomb: the server whose decoders are watched")
     parser.add_argument("--progressive", help="bomb: a small progressive JPEG to inflate")
     parser.add_argument("--baseline", help="bomb: a small baseline JPEG to inflate")
+    parser.add_argument("--picture", help="delivery: the photo uploaded")
     parser.add_argument("--memory-goal-kib", type=int, default=64 * 1024)
     args = parser.parse_args()
     args.tls = tls_context(args.ca)
     modes = {"silent": silent, "subscribers": subscribers, "bigmessage": big_message, "reconnect": reconnect,
-             "pingflood": ping_flood, "barelf": bare_lf, "slowupload": slow_upload, "crowd": crowd, "bomb": bomb}
+             "pingflood": ping_flood, "barelf": bare_lf, "slowupload": slow_upload, "crowd": crowd, "bomb": bomb,
+             "delivery": delivery}
     sys.exit(asyncio.run(modes[args.mode](args)))
 
 

@@ -1,13 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "loadrun.h"
 
+#include "protocol/clientmessages.h"
+#include "protocol/servermessages.h"
+
 #include <QBuffer>
 #include <QDebug>
 #include <QHttpMultiPart>
 #include <QImage>
 #include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QNetworkReply>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -98,11 +99,8 @@ void LoadRun::start()
 void LoadRun::onListenerConnected(int index)
 {
     const Listener& listener = m_listeners.at(index);
-    QJsonObject data;
-    data.insert(QStringLiteral("rooms"), QJsonArray{listener.inRoom ? m_options.room : m_options.otherRoom});
-    const QJsonObject message{{QStringLiteral("event"), QStringLiteral("room:changed")},
-                              {QStringLiteral("data"), data}};
-    listener.socket->sendTextMessage(QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact)));
+    const QString room = listener.inRoom ? m_options.room : m_options.otherRoom;
+    listener.socket->sendTextMessage(ClientMessages::roomsText({room}));
     if (++m_connected < m_listeners.size())
         return;
     qDebug() << "Listeners connected:" << m_connected << "in" << m_clock.elapsed() << "ms";
@@ -119,15 +117,16 @@ void LoadRun::onListenerDisconnected()
 
 void LoadRun::onListenerMessage(int index, const QString& text)
 {
-    const QJsonObject event = QJsonDocument::fromJson(text.toUtf8()).object();
-    if (event.value(QStringLiteral("event")).toString() != QLatin1String("photo:broadcast"))
+    const std::optional<BroadcastPhoto> photo =
+        ServerMessages::photoOf(WireMessage::parse(text).value_or(WireMessage::Parsed()));
+    if (!photo)
         return;
     Listener& listener = m_listeners[index];
     if (!listener.inRoom) {
         ++listener.foreign;
         return;
     }
-    const QString message = event.value(QStringLiteral("data")).toObject().value(QStringLiteral("message")).toString();
+    const QString& message = photo->message;
     const QString prefix = m_tag + QLatin1Char('-');
     bool ok = false;
     const int number = message.startsWith(prefix) ? message.mid(prefix.size()).toInt(&ok) : -1;

@@ -16,20 +16,23 @@
 #   all         the last five at once
 #   bomb        uploads of a few bytes claiming huge pictures: the answers, the server's and its
 #               decoders' peaks (goal: 64 MiB each), and that no subscriber hears of them
+#   group       one photo to 2000 subscribers behind nginx (the shipped group site), on one instance
+#               and then on two joined through a private Redis: the median and the 99th percentile
+#               of its upload-to-delivery time (goal: two within 1.5 times one); not among "all parts"
 # Each part gets a fresh server, so each peak (VmHWM) is its own, and reports the longest a
 # normal client waited for an answer meanwhile. Every part stops by itself.
 # Exits non-zero when a goal is missed. --quick shortens every part; naming parts runs only those.
 # GLIMDECK_ATTACK_LOG=FILE keeps the server's output there; GLIMDECK_ATTACK_SERVER_OPTIONS adds
 # options to the server's command line.
 # --server PATH attacks that glimdeck-server instead of building one (as the test command does);
-# --readers N sets the crowd's size.
+# --readers N sets the crowd's size; --fans N the group's subscribers.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # shellcheck source=scripts/figures-lib.sh
 source scripts/figures-lib.sh
 
 silent=2000 subscribers=2000 quiet=200 photos=300 megabytes=300 crowd=1000 rounds=10 slow_seconds=60
-flood_seconds=20 openings=64 upload_seconds=40 readers=400 slow_readers=200 read_seconds=60
+flood_seconds=20 openings=64 upload_seconds=40 readers=400 slow_readers=200 read_seconds=60 fans=2000
 testssl_scope=()
 server=
 while [ $# -gt 0 ]; do
@@ -41,6 +44,7 @@ while [ $# -gt 0 ]; do
         ;;
     --server) server=$2 && shift ;;
     --readers) readers=$2 && shift ;;
+    --fans) fans=$2 && shift ;;
     *) break ;;
     esac
     shift
@@ -57,12 +61,14 @@ work=$(mktemp -d)
 server_pid=
 helper_pid=
 probe_pid=
+group_pids=()
 
 # shellcheck disable=SC2317 # run by the trap
 cleanup() {
     stop_pid "$probe_pid"
     stop_pid "$helper_pid"
     stop_pid "$server_pid"
+    stop_group
     [ -z "${GLIMDECK_ATTACK_LOG:-}" ] || cp "$work/server.log" "$GLIMDECK_ATTACK_LOG"
     rm -rf "$work"
 }
@@ -74,7 +80,7 @@ build() {
         certs=$work/certs
         scripts/make-certs.sh "$certs" >/dev/null 2>&1
     else
-        GLIMDECK_EXTRA_PACKAGES="python3 curl slowhttptest testssl.sh" GLIMDECK_DEPS_ONLY=1 scripts/setup.sh
+        GLIMDECK_EXTRA_PACKAGES="python3 curl slowhttptest testssl.sh redis-server" GLIMDECK_DEPS_ONLY=1 scripts/setup.sh
         build_for_figures glimdeck-server
         server=build-reliability/server/glimdeck-server
     fi
@@ -386,6 +392,99 @@ run_bomb() {
     finish_server bomb
 }
 
+# Stops what a group part started, the last first: nginx, the instances, Redis.
+stop_group() {
+    local i
+    for ((i = ${#group_pids[@]} - 1; i >= 0; --i)); do
+        stop_pid "${group_pids[i]}"
+    done
+    group_pids=()
+}
+
+# A free loopback port.
+free_port() {
+    python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+}
+
+# Waits until curl with these arguments gets a 200; fails after 10 s.
+wait_answer() {
+    local i
+    for ((i = 0; i < 100; ++i)); do
+        [ "$(curl -s -o /dev/null -w '%{http_code}' --max-time 2 "$@" || true)" = 200 ] && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+# Starts a plain instance for nginx on PORT with OPTIONS; prints nothing, fails if it does not answer.
+start_instance() {
+    local port=$1
+    shift
+    "$server" --no-tls --port "$port" --listen 127.0.0.1 --upload-key-file "$work/upload.key" \
+        --max-connections $((fans * 2)) "$@" >>"$work/server.log" 2>&1 &
+    group_pids+=($!)
+    wait_answer "http://127.0.0.1:$port/users" || { tail -5 "$work/server.log" && miss "an instance did not start"; }
+}
+
+# nginx on $PORT with the shipped group site, its upstream the instances on PORTS.
+start_nginx() {
+    local dir=$work/nginx upstream=""
+    rm -rf "$dir" && mkdir -p "$dir"
+    for port in "$@"; do
+        upstream+="    server 127.0.0.1:$port max_fails=1 fail_timeout=10s;\n"
+    done
+    sed -e '/listen \[::\]:443/d' -e "s/listen 443/listen 127.0.0.1:$PORT/" \
+        -e "s|/etc/letsencrypt/live/photos.example.org/fullchain.pem|$certs/server.pem|" \
+        -e "s|/etc/letsencrypt/live/photos.example.org/privkey.pem|$certs/server.key|" \
+        -e '/server 127.0.0.1:8082/d' -e "s|^ *server 127.0.0.1:8081.*|$upstream|" \
+        deploy/nginx/glimdeck-group.conf >"$dir/site.conf"
+    # Two connections (client and instance) for each subscriber.
+    sed -e "/@SITE@/r $dir/site.conf" -e '/@SITE@/d' -e "s/worker_connections .*/worker_connections $((fans * 4));/" \
+        -e "s/^worker_processes .*/&\nworker_rlimit_nofile $((fans * 8));/" tests/data/nginx-test.conf >"$dir/nginx.conf"
+    nginx -p "$dir" -c nginx.conf -e error.log &
+    group_pids+=($!)
+    wait_answer --cacert "$certs/ca.pem" --resolve "localhost:$PORT:127.0.0.1" "https://localhost:$PORT/users" ||
+        { tail -5 "$dir/error.log" && miss "nginx did not start"; }
+}
+
+# One photo to $fans subscribers through nginx, for the set-up NAME; keeps "MEDIAN P99" in
+# milliseconds in $work/NAME.ms.
+time_delivery() {
+    attack delivery --clients "$fans" --per-address 20 --room group --seconds 60 --picture "$work/photo.png" \
+        --key "$(cat "$work/upload.key")" >"$work/delivery.out" || miss "$1: not every subscriber had the photo"
+    sed "s/^DELIVERY/GROUP $1:/" "$work/delivery.out"
+    sed -n 's/.*median \([0-9]*\) ms, p99 \([0-9]*\) ms.*/\1 \2/p' "$work/delivery.out" >"$work/$1.ms"
+}
+
+run_group() {
+    echo "== group: one photo to $fans subscribers behind nginx, one instance, then two joined through Redis"
+    local port1 port2
+    port1=$(free_port)
+    start_instance "$port1" --storage "$work/storage-one"
+    start_nginx "$port1"
+    time_delivery one
+    stop_group
+    redis-server --port 0 --unixsocket "$work/redis.sock" --save '' --appendonly no --daemonize no \
+        >"$work/redis.log" 2>&1 &
+    group_pids+=($!)
+    port1=$(free_port) port2=$(free_port)
+    start_instance "$port1" --storage "$work/storage-two" --redis "$work/redis.sock" --redis-instance one
+    start_instance "$port2" --storage "$work/storage-two" --redis "$work/redis.sock" --redis-instance two
+    start_nginx "$port1" "$port2"
+    time_delivery two
+    echo "GROUP two: subscribers of each instance: $(grep -o '"group" : [0-9]* clients' "$work/server.log" | tail -2 |
+        awk '{ print $3 }' | paste -sd /)"
+    stop_group
+    # shellcheck disable=SC2046 # two numbers each
+    set -- $(cat "$work/one.ms" "$work/two.ms")
+    [ $# -eq 4 ] || { miss "group: no figures" && return; }
+    local met=met
+    awk -v a="$1" -v b="$2" -v c="$3" -v d="$4" 'BEGIN { exit !(c <= 1.5 * a && d <= 1.5 * b) }' || met="not met"
+    echo "GROUP upload to delivery, median / p99: one instance $1 / $2 ms, two instances $3 / $4 ms;" \
+        "goal within 1.5 times one instance: $met"
+    [ "$met" = met ] || miss "group: two instances slower than 1.5 times one"
+}
+
 build
 printf 'Bonjour %.0s' {1..50} >"$work/short.txt"
 for part in "${parts[@]}"; do
@@ -404,6 +503,7 @@ for part in "${parts[@]}"; do
     slow-readers) run_slow_readers ;;
     all) run_all ;;
     bomb) run_bomb ;;
+    group) run_group ;;
     *) echo "attack: no part named $part" >&2 && exit 2 ;;
     esac
 done

@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 PACKAGES=(
-    cmake ninja-build g++ pkg-config openssl ca-certificates dpkg-dev
+    cmake ninja-build g++ pkg-config openssl ca-certificates dpkg-dev libhiredis-dev
     qt6-base-dev qt6-base-dev-tools qt6-websockets-dev qt6-speech-dev qt6-declarative-dev
     qt6-httpserver-dev qt6-speech-flite-plugin qt6-l10n-tools libgl-dev
     xvfb xauth trayer x11-utils xdotool imagemagick nginx-light openbox libxcb1-dev libxcb-keysyms1-dev

@@ -8,7 +8,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # systemd for systemd-analyze, which rates the server's unit.
-export GLIMDECK_EXTRA_PACKAGES="${GLIMDECK_EXTRA_PACKAGES:-} iproute2 lintian appstream desktop-file-utils wmctrl x11-xserver-utils libglib2.0-bin gsettings-desktop-schemas chromium curl systemd"
+export GLIMDECK_EXTRA_PACKAGES="${GLIMDECK_EXTRA_PACKAGES:-} iproute2 lintian appstream desktop-file-utils wmctrl x11-xserver-utils libglib2.0-bin gsettings-desktop-schemas chromium curl systemd redis-server"
 GLIMDECK_DEPS_ONLY=1 scripts/setup.sh
 certs="$(pwd)/build/e2e-certs"
 openssl x509 -checkend 86400 -noout -in "$certs/server.pem" >/dev/null 2>&1 || scripts/make-certs.sh "$certs" 30

@@ -261,9 +261,11 @@ windows_path() { echo "Z:${1//\//\\}"; }
 
 # A Wine prefix of its own for each run, so that nothing of the user's ~/.wine (registry, Run
 # key, application data) is read or changed. Mono and Gecko are not installed: no .NET or web view.
+# Wine 8's network list manager (netprofm) never ends IEnumNetworks::Next, which would hold Qt's
+# network information back end, and with it the program, on its first call: it is left out.
 wine_environment() {
     stop_wine
-    export WINEPREFIX=$1 WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES="mscoree,mshtml="
+    export WINEPREFIX=$1 WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES="mscoree,mshtml,netprofm="
     rm -rf "$WINEPREFIX"
     mkdir -p "$WINEPREFIX"
     heavy "$WINE" wineboot -i >"$WINEPREFIX.log" 2>&1
@@ -305,7 +307,11 @@ run_program() {
     mkdir -p "$(dirname "$rooms")"
     printf '["demo"]' >"$rooms"
     (umask 077 && openssl rand -hex 16 >"$work/upload.key")
-    "$server" --cert "$certs/server.pem" --key "$certs/server.key" --port "$port" --listen 127.0.0.1 \
+    # The server sends its authority along: Wine's schannel cannot load the authorities a program
+    # trusts into a store of their own (its PKCS #12 import wants a private key), so Qt finds the
+    # trusted one only in the chain the server sends, still checked against the embedded authority.
+    cat "$certs/server.pem" "$certs/ca.pem" >"$work/chain.pem"
+    "$server" --cert "$work/chain.pem" --key "$certs/server.key" --port "$port" --listen 127.0.0.1 \
         --storage "$work/storage" --upload-key-file "$work/upload.key" >"$work/server.log" 2>&1 &
     server_pid=$!
     GLIMDECK_WINDOWS_PORT=$port GLIMDECK_WINDOWS_WORK=$work scripts/with-display.sh bash "$ROOT/scripts/windows.sh" show-photo

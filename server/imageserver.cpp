@@ -5,6 +5,7 @@
 #include "httprequest.h"
 #include "logtext.h"
 #include "multipartform.h"
+#include "protocol/roomname.h"
 #include "serverlimits.h"
 #include "uploadpage.h"
 
@@ -51,7 +52,7 @@ ImageServer::ImageServer(const ServerOptions& options, QObject* parent)
     , m_hub(options.pingIntervalMs)
     , m_store(options.storage, options.maxAgeHours, options.quotaBytes)
     , m_limits(options.maxConnectionsPerAddress, options.uploadsPerMinute)
-    , m_page({{"MAX_ROOM_LENGTH", QByteArray::number(RoomHub::MAX_ROOM_LENGTH)},
+    , m_page({{"MAX_ROOM_LENGTH", QByteArray::number(RoomName::MAX_LENGTH)},
               {"MAX_MESSAGE_LENGTH", QByteArray::number(MAX_MESSAGE_LENGTH)},
               {"MAX_WIDTH", QByteArray::number(PictureStore::MAX_WIDTH)},
               {"MAX_HEIGHT", QByteArray::number(PictureStore::MAX_HEIGHT)},
@@ -71,6 +72,9 @@ ImageServer::ImageServer(const ServerOptions& options, QObject* parent)
     connect(&m_store, &PictureStore::removed, &m_hub, &RoomHub::forget);
     // The connection is already open (and encrypted) when it is handed over: plain WebSocket here.
     connect(&m_webSockets, &QWebSocketServer::newConnection, this, &ImageServer::onWebSocketConnected);
+    if (!options.redis.isEmpty())
+        m_group =
+            std::make_unique<InstanceGroup>(options.redis, options.redisInstance, m_hub, m_store, options.maxAgeHours);
 }
 
 // Sockets still upgrading have no parent: they go with the server, taken out of the list first
@@ -203,9 +207,21 @@ void ImageServer::routeRequest(HttpConnection* connection)
     else if (const UploadPage::File* file = m_page.file(request.path))
         respondFile(connection, *file);
     else if (request.path == QLatin1String("/users"))
-        connection->respond(200, TEXT, QByteArray::number(m_hub.clientCount()));
+        respondCount(connection);
     else
         respondPicture(connection);
+}
+
+void ImageServer::respondCount(HttpConnection* connection)
+{
+    if (!m_group) {
+        connection->respond(200, TEXT, QByteArray::number(m_hub.clientCount()));
+        return;
+    }
+    m_group->count().total([guarded = QPointer<HttpConnection>(connection)](qint64 count) {
+        if (guarded)
+            guarded->respond(200, TEXT, QByteArray::number(count));
+    });
 }
 
 void ImageServer::respondPicture(HttpConnection* connection)
@@ -356,12 +372,12 @@ bool ImageServer::readUploadForm(HttpConnection* connection, UploadFields& field
             return false;
         }
     }
-    fields.room = RoomHub::validRoom(QString::fromUtf8(form.part(QStringLiteral("room")).data));
+    fields.room = RoomName::valid(QString::fromUtf8(form.part(QStringLiteral("room")).data));
     fields.message = QString::fromUtf8(form.part(QStringLiteral("message")).data);
     fields.picture = form.part(QStringLiteral("picture")).data;
     if (fields.room.isEmpty()) {
         respondPage(connection, 400,
-                    QStringLiteral("Le groupe doit compter de 1 à %1 caractères.").arg(RoomHub::MAX_ROOM_LENGTH));
+                    QStringLiteral("Le groupe doit compter de 1 à %1 caractères.").arg(RoomName::MAX_LENGTH));
         return false;
     }
     if (fields.message.size() > MAX_MESSAGE_LENGTH) {

@@ -4,6 +4,7 @@
 #include "bodybudget.h"
 #include "connectionlistener.h"
 #include "decodeworker.h"
+#include "instancegroup.h"
 #include "peerlimits.h"
 #include "picturecache.h"
 #include "picturestore.h"
@@ -18,6 +19,8 @@
 #include <QPointer>
 #include <QTcpSocket>
 #include <QWebSocketServer>
+
+#include <memory>
 
 class HttpConnection;
 class QTcpSocket;
@@ -62,6 +65,7 @@ private:
     bool evictOldest(const QList<QPointer<HttpConnection>>& waiting);
     void routeRequest(HttpConnection* connection);
     void respondPicture(HttpConnection* connection);
+    void respondCount(HttpConnection* connection);
     void upgrade(HttpConnection* connection);
     void startUpload(HttpConnection* connection, const QHostAddress& client);
     void refuseKey(HttpConnection* connection, const QHostAddress& client);
@@ -90,4 +94,6 @@ private:
     BodyBudget m_bodies;
     PictureCache m_pictures;
     int m_connections = 0;
+    // Only when the server is one instance of a group; last, so it goes first.
+    std::unique_ptr<InstanceGroup> m_group;
 };

@@ -24,6 +24,20 @@ PhotoHistory::Photo PhotoHistory::add(const QString& room, const QString& image,
     return photo;
 }
 
+void PhotoHistory::keep(const Photo& photo)
+{
+    m_lastId = std::max(m_lastId, photo.id);
+    QList<Photo>& photos = m_rooms[photo.room];
+    const auto at =
+        std::find_if(photos.begin(), photos.end(), [&photo](const Photo& kept) { return kept.id >= photo.id; });
+    if (at != photos.end() && at->id == photo.id)
+        return;
+    photos.insert(at, photo);
+    m_roomOfImage.insert(photo.image, photo.room);
+    if (photos.size() > MAX_MISSED_PER_ROOM)
+        m_roomOfImage.remove(photos.takeFirst().image);
+}
+
 void PhotoHistory::forget(const QString& image)
 {
     const auto room = m_rooms.find(m_roomOfImage.take(image));

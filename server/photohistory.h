@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include <QDateTime>
+#include "protocol/servermessages.h"
+
 #include <QHash>
 #include <QList>
 #include <QString>
@@ -13,17 +14,7 @@ class PhotoHistory
 public:
     // A client catches up on this many photos of a room at most, so no more are kept.
     static constexpr int MAX_MISSED_PER_ROOM = 20;
-    // Ids stay exact in every JSON reader.
-    static constexpr qint64 MAX_ID = (qint64(1) << 53) - 1;
-
-    struct Photo
-    {
-        qint64 id = 0;
-        QDateTime time; // UTC
-        QString room;
-        QString image;
-        QString message;
-    };
+    using Photo = BroadcastPhoto;
 
     PhotoHistory();
 
@@ -31,6 +22,9 @@ public:
     qint64 latestId() const { return m_lastId; }
     // Gives the photo its id and time, and keeps it.
     Photo add(const QString& room, const QString& image, const QString& message);
+    // Keeps a photo given its id elsewhere (another instance), unless already kept; ids given
+    // here from then on are larger.
+    void keep(const Photo& photo);
     // The picture is gone: its photo can no longer be caught up.
     void forget(const QString& image);
     // The room's photos after id: the newest MAX_MISSED_PER_ROOM, oldest first.

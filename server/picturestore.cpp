@@ -11,6 +11,7 @@
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSaveFile>
+#include <QSet>
 
 namespace {
 
@@ -115,6 +116,27 @@ bool PictureStore::read(const QString& path, QByteArray& bytes, QByteArray& cont
     bytes = file.readAll();
     contentType = match.captured(2) == QLatin1String("png") ? "image/png" : "image/jpeg";
     return true;
+}
+
+bool PictureStore::contains(const QString& path) const
+{
+    const QRegularExpressionMatch match = STORED_PATH.match(path);
+    return match.hasMatch() && m_folder.exists(match.captured(1) + QLatin1Char('.') + match.captured(2));
+}
+
+void PictureStore::rescan()
+{
+    const QList<Stored> before = std::exchange(m_stored, {});
+    m_storedBytes = 0;
+    listFolder();
+    QSet<QString> now;
+    for (const Stored& stored : std::as_const(m_stored))
+        now.insert(stored.name);
+    for (const Stored& stored : before) {
+        if (!now.contains(stored.name))
+            emit removed(QStringLiteral("/images/") + stored.name);
+    }
+    prune();
 }
 
 void PictureStore::listFolder()

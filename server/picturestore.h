@@ -44,6 +44,10 @@ public:
     // False when path names no stored picture.
     bool read(const QString& path, QByteArray& bytes, QByteArray& contentType) const;
     void prune();
+    // Lists the folder anew, for one that other instances share: their pictures count towards the
+    // quota, and the ones they deleted are gone here too.
+    void rescan();
+    bool contains(const QString& path) const;
     QString folder() const { return m_folder.absolutePath(); }
 
 signals:

@@ -2,84 +2,17 @@
 #include "roomhub.h"
 
 #include "logtext.h"
+#include "protocol/clientmessages.h"
+#include "protocol/servermessages.h"
 #include "serverlimits.h"
 #include "socketbacklog.h"
 
 #include <QDebug>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QRandomGenerator>
 #include <QSslSocket>
 #include <QWebSocket>
 
 #include <algorithm>
-#include <cmath>
-
-namespace {
-
-const QString ROOMS_EVENT = QStringLiteral("room:changed");
-const QString MISSED_REQUEST_EVENT = QStringLiteral("photos:missed-request");
-const QString MISSED_DONE_EVENT = QStringLiteral("photos:missed-done");
-
-// The rooms of a "room:changed" message, trimmed and without repeats; false when it lists too
-// many rooms, or a room that is not 1 to 10 characters.
-bool roomsOf(const QJsonObject& data, QStringList& rooms)
-{
-    const QJsonValue list = data.value(QStringLiteral("rooms"));
-    if (!list.isArray() || list.toArray().size() > RoomHub::MAX_ROOMS)
-        return false;
-    for (const QJsonValue& value : list.toArray()) {
-        const QString room = RoomHub::validRoom(value.toString());
-        if (room.isEmpty())
-            return false;
-        if (!rooms.contains(room))
-            rooms.append(room);
-    }
-    return true;
-}
-
-// The newest photo id a "photos:missed-request" message knows for each room; false when it
-// names too many rooms, a room that is not 1 to 10 characters, or an id that is not a whole
-// number from 0 to PhotoHistory::MAX_ID.
-bool knownIdsOf(const QJsonObject& data, QHash<QString, qint64>& known)
-{
-    const QJsonValue value = data.value(QStringLiteral("known"));
-    if (!value.isObject() || value.toObject().size() > RoomHub::MAX_ROOMS)
-        return false;
-    const QJsonObject object = value.toObject();
-    for (auto it = object.constBegin(); it != object.constEnd(); ++it) {
-        const QString room = RoomHub::validRoom(it.key());
-        const double id = it.value().toDouble(-1);
-        if (room.isEmpty() || id < 0 || id > double(PhotoHistory::MAX_ID) || id != std::floor(id))
-            return false;
-        known.insert(room, qint64(id));
-    }
-    return true;
-}
-
-QString eventText(const QString& event, const QJsonObject& data)
-{
-    QJsonObject message;
-    message.insert(QStringLiteral("event"), event);
-    message.insert(QStringLiteral("data"), data);
-    return QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact));
-}
-
-QString photoText(const PhotoHistory::Photo& photo, bool missed)
-{
-    QJsonObject data;
-    data.insert(QStringLiteral("id"), QJsonValue(photo.id));
-    data.insert(QStringLiteral("image"), photo.image);
-    data.insert(QStringLiteral("message"), photo.message);
-    data.insert(QStringLiteral("room"), photo.room);
-    data.insert(QStringLiteral("time"), photo.time.toString(Qt::ISODateWithMs));
-    if (missed)
-        data.insert(QStringLiteral("missed"), true);
-    return eventText(QStringLiteral("photo:broadcast"), data);
-}
-
-} // namespace
 
 RoomHub::RoomHub(int pingIntervalMs, QObject* parent)
     : QObject(parent)
@@ -92,12 +25,6 @@ RoomHub::~RoomHub()
 {
     for (QWebSocket* client : m_clients.keys())
         client->disconnect(this);
-}
-
-QString RoomHub::validRoom(const QString& room)
-{
-    const QString trimmed = room.trimmed();
-    return trimmed.size() <= MAX_ROOM_LENGTH ? trimmed : QString();
 }
 
 QString RoomHub::peerOf(const QWebSocket* client)
@@ -168,8 +95,11 @@ void RoomHub::onPong(QWebSocket* client, const QByteArray& payload)
 
 void RoomHub::onDisconnected(QWebSocket* client)
 {
-    if (!m_clients.remove(client))
+    const auto it = m_clients.find(client);
+    if (it == m_clients.end())
         return;
+    setRooms(*it, {});
+    m_clients.erase(it);
     qInfo().noquote() << "Déconnexion WebSocket de" << peerOf(client) << "(" << m_clients.size() << "clients )";
     client->deleteLater();
 }
@@ -201,15 +131,13 @@ void RoomHub::onTextMessage(QWebSocket* client, const QString& text)
 {
     if (!m_clients.contains(client))
         return;
-    const QJsonObject message = QJsonDocument::fromJson(text.toUtf8()).object();
-    const QString event = message.value(QStringLiteral("event")).toString();
-    const QJsonObject data = message.value(QStringLiteral("data")).toObject();
-    QStringList rooms;
-    QHash<QString, qint64> known;
-    if (event == ROOMS_EVENT && roomsOf(data, rooms))
-        subscribe(client, rooms);
-    else if (event == MISSED_REQUEST_EVENT && knownIdsOf(data, known))
-        answerMissed(client, known);
+    const WireMessage::Parsed message = WireMessage::parse(text).value_or(WireMessage::Parsed());
+    const std::optional<QStringList> rooms = ClientMessages::roomsOf(message);
+    const std::optional<QHash<QString, qint64>> known = ClientMessages::knownOf(message);
+    if (rooms)
+        subscribe(client, *rooms);
+    else if (known)
+        answerMissed(client, *known);
     else
         warn(QStringLiteral("ignored"),
              QStringLiteral("Message ignoré de %1 : %2").arg(peerOf(client), LogText::quoted(text)));
@@ -217,7 +145,7 @@ void RoomHub::onTextMessage(QWebSocket* client, const QString& text)
 
 void RoomHub::subscribe(QWebSocket* client, const QStringList& rooms)
 {
-    m_clients[client].rooms = QSet<QString>(rooms.cbegin(), rooms.cend());
+    setRooms(m_clients[client], QSet<QString>(rooms.cbegin(), rooms.cend()));
     QStringList logged;
     for (const QString& room : rooms.mid(0, LOGGED_ROOMS))
         logged.append(LogText::quoted(room));
@@ -227,8 +155,40 @@ void RoomHub::subscribe(QWebSocket* client, const QStringList& rooms)
     emit subscriptionChanged(peerOf(client), rooms);
 }
 
-// Only rooms the client follows; a new request replaces an answer still under way.
+void RoomHub::setRooms(Client& entry, const QSet<QString>& rooms)
+{
+    for (const QString& room : rooms - entry.rooms) {
+        if (m_members[room]++ == 0)
+            emit roomOpened(room);
+    }
+    for (const QString& room : entry.rooms - rooms) {
+        if (--m_members[room] == 0) {
+            m_members.remove(room);
+            emit roomClosed(room);
+        }
+    }
+    entry.rooms = rooms;
+}
+
 void RoomHub::answerMissed(QWebSocket* client, const QHash<QString, qint64>& known)
+{
+    if (!m_historyFetch) {
+        answerMissedNow(client, known);
+        return;
+    }
+    QStringList rooms;
+    for (auto it = known.cbegin(); it != known.cend(); ++it) {
+        if (m_clients.value(client).rooms.contains(it.key()))
+            rooms.append(it.key());
+    }
+    m_historyFetch(rooms, [this, guarded = QPointer<QWebSocket>(client), known] {
+        if (guarded && m_clients.contains(guarded))
+            answerMissedNow(guarded, known);
+    });
+}
+
+// Only rooms the client follows; a new request replaces an answer still under way.
+void RoomHub::answerMissedNow(QWebSocket* client, const QHash<QString, qint64>& known)
 {
     Client& entry = m_clients[client];
     entry.missed.clear();
@@ -250,20 +210,36 @@ void RoomHub::sendMissed(QWebSocket* client)
     const auto it = m_clients.find(client);
     if (it == m_clients.end() || it->missedCount < 0)
         return;
-    while (!it->missed.isEmpty() && unsentBytes(client) < ServerLimits::MISSED_SENT_BELOW_UNSENT_BYTES)
-        client->sendTextMessage(photoText(it->missed.takeFirst(), true));
+    while (!it->missed.isEmpty() && unsentBytes(client) < ServerLimits::MISSED_SENT_BELOW_UNSENT_BYTES) {
+        PhotoHistory::Photo photo = it->missed.takeFirst();
+        photo.missed = true;
+        client->sendTextMessage(ServerMessages::photoText(photo));
+    }
     if (!it->missed.isEmpty())
         return;
-    QJsonObject data;
-    data.insert(QStringLiteral("count"), it->missedCount);
-    data.insert(QStringLiteral("latest"), m_history.latestId());
+    const int count = it->missedCount;
     it->missedCount = -1;
-    client->sendTextMessage(eventText(MISSED_DONE_EVENT, data));
+    client->sendTextMessage(ServerMessages::missedDoneText(count, m_history.latestId()));
 }
 
 int RoomHub::broadcast(const QString& room, const QString& imagePath, const QString& message)
 {
-    const QString text = photoText(m_history.add(room, imagePath, message), false);
+    const PhotoHistory::Photo photo = m_history.add(room, imagePath, message);
+    const int sent = sendToRoom(photo);
+    emit photoBroadcast(photo);
+    return sent;
+}
+
+int RoomHub::deliver(const PhotoHistory::Photo& photo)
+{
+    m_history.keep(photo);
+    return sendToRoom(photo);
+}
+
+int RoomHub::sendToRoom(const PhotoHistory::Photo& photo)
+{
+    const QString& room = photo.room;
+    const QString text = ServerMessages::photoText(photo);
     int sent = 0;
     for (QWebSocket* client : m_clients.keys()) {
         if (!m_clients.value(client).rooms.contains(room))
@@ -275,7 +251,7 @@ int RoomHub::broadcast(const QString& room, const QString& imagePath, const QStr
         client->sendTextMessage(text);
         ++sent;
     }
-    qInfo().noquote() << "Diffusion de" << imagePath << "au groupe" << LogText::quoted(room) << ":" << sent
+    qInfo().noquote() << "Diffusion de" << photo.image << "au groupe" << LogText::quoted(room) << ":" << sent
                       << "clients";
     return sent;
 }

@@ -13,6 +13,8 @@
 #include <QString>
 #include <QTimer>
 
+#include <functional>
+
 class QTcpSocket;
 class QWebSocket;
 
@@ -22,28 +24,37 @@ class RoomHub : public QObject
     Q_OBJECT
 
 public:
-    static constexpr int MAX_ROOM_LENGTH = 10;
-    static constexpr int MAX_ROOMS = 50;
-    // A subscription of MAX_ROOMS rooms fits with room to spare.
+    // A subscription of ClientMessages::MAX_ROOMS rooms fits with room to spare.
     static constexpr int MAX_INCOMING_MESSAGE_BYTES = 4096;
     static constexpr int LOGGED_ROOMS = 5;
 
     explicit RoomHub(int pingIntervalMs, QObject* parent = nullptr);
     ~RoomHub() override;
 
-    // A room as typed, trimmed; empty when it is not 1 to MAX_ROOM_LENGTH characters.
-    static QString validRoom(const QString& room);
     // Takes the connection over; it is deleted when it closes. socket is the one below it, where
     // its unsent bytes wait (none when unknown: only the WebSocket's own count is seen then).
     void addClient(QWebSocket* client, QTcpSocket* socket);
     int clientCount() const { return int(m_clients.size()); }
     // Sends a photo to every client subscribed to room; returns how many got it.
     int broadcast(const QString& room, const QString& imagePath, const QString& message);
+    // Sends a photo that came from another instance to this one's clients of its room.
+    int deliver(const PhotoHistory::Photo& photo);
+    // A photo given its id elsewhere, kept for clients catching up.
+    void keep(const PhotoHistory::Photo& photo) { m_history.keep(photo); }
+    // Called before each catch-up answer with the rooms it covers, and given what to run once
+    // their history is complete here (the instances' shared history is fetched meanwhile).
+    using HistoryFetch = std::function<void(const QStringList& rooms, const std::function<void()>& done)>;
+    void setHistoryFetch(const HistoryFetch& fetch) { m_historyFetch = fetch; }
     // The picture is gone: its photo is no longer sent to clients catching up.
     void forget(const QString& imagePath) { m_history.forget(imagePath); }
 
 signals:
     void subscriptionChanged(const QString& peer, const QStringList& rooms);
+    // The first of this instance's clients joined the room; the last left it.
+    void roomOpened(const QString& room);
+    void roomClosed(const QString& room);
+    // Sent to this instance's clients, from an upload here.
+    void photoBroadcast(const PhotoHistory::Photo& photo);
 
 private:
     struct Client
@@ -58,6 +69,9 @@ private:
     void onTextMessage(QWebSocket* client, const QString& text);
     void subscribe(QWebSocket* client, const QStringList& rooms);
     void answerMissed(QWebSocket* client, const QHash<QString, qint64>& known);
+    void answerMissedNow(QWebSocket* client, const QHash<QString, qint64>& known);
+    int sendToRoom(const PhotoHistory::Photo& photo);
+    void setRooms(Client& entry, const QSet<QString>& rooms);
     void sendMissed(QWebSocket* client);
     void onPong(QWebSocket* client, const QByteArray& payload);
     void onSocketRead(QWebSocket* client);
@@ -70,6 +84,8 @@ private:
 
     QHash<QWebSocket*, Client> m_clients;
     PhotoHistory m_history;
+    QHash<QString, int> m_members; // clients of each room
+    HistoryFetch m_historyFetch;
     QTimer m_pingTimer;
     LogThrottle m_log;
 };

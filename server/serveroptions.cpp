@@ -137,6 +137,12 @@ bool readAddress(const QCommandLineParser& parser, ServerOptions& options, QStri
         parser.isSet(QStringLiteral("storage"))
             ? parser.value(QStringLiteral("storage"))
             : QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + QStringLiteral("/images");
+    options.redis = parser.value(QStringLiteral("redis"));
+    options.redisInstance = parser.value(QStringLiteral("redis-instance"));
+    if (options.redisInstance.size() > ServerOptions::MAX_INSTANCE_LENGTH) {
+        *error = QStringLiteral("--redis-instance : %1 caractères au plus.").arg(ServerOptions::MAX_INSTANCE_LENGTH);
+        return false;
+    }
     return true;
 }
 
@@ -200,6 +206,11 @@ bool ServerOptions::parse(const QStringList& arguments, QString* error)
         option("max-connections", "Connections open at once (default 2048, and below the open-file limit).", "count"),
         option("max-connections-per-address", "Connections open at once from one address (default 64).", "count"),
         option("uploads-per-minute", "Uploads accepted from one address per minute (default 30).", "count"),
+        option("redis",
+               "Joins the instances that name the same Redis (a unix socket path or host:port): they share "
+               "rooms, counts and catch-up; give them the same --storage folder.",
+               "address"),
+        option("redis-instance", "This instance's name among them (default: host name and a random suffix).", "name"),
         option("trusted-proxy",
                "With --no-tls, the address of the reverse proxy: only its X-Real-IP and X-Forwarded-For "
                "name the client (default 127.0.0.1).",

@@ -37,6 +37,12 @@ struct ServerOptions
     int maxConnectionsPerAddress = 64;
     int uploadsPerMinute = 30;
 
+    // Empty: the server runs alone. Otherwise the Redis (unix socket path or host:port) that
+    // joins the instances of a group, and this instance's name among them (empty: made up).
+    QString redis;
+    QString redisInstance;
+    static constexpr int MAX_INSTANCE_LENGTH = 64;
+
     // Timings in milliseconds; tests shorten them.
     int headTimeoutMs = 10000; // TLS handshake and request head together; the WebSocket handshake after it
     int idleTimeoutMs = 15000; // longest silence while a body arrives or an answer leaves

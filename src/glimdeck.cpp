@@ -9,7 +9,6 @@
 #include "core/session.h"
 #include "core/speechengines.h"
 #include "net/endpoints.h"
-#include "net/servertrust.h"
 #include "net/websocketclient.h"
 #include "platform/networkwatcher.h"
 #include "platform/sleepwatcher.h"
@@ -25,9 +24,9 @@
 
 GlimDeck::GlimDeck(Clock now)
     : QObject(nullptr)
+    , m_overlayPool(&m_overlayStack)
     , m_now(std::move(now))
 {
-    ServerTrust::install();
     m_decoders.setMaxThreadCount(qMax(1, QThread::idealThreadCount() - 1));
     m_webSocketClient = new WebSocketClient(QUrl(WS_BASE_URL, QUrl::TolerantMode), this);
     m_trayManager = new TrayManager(m_isTTSEnabled, this);
@@ -69,8 +68,7 @@ void GlimDeck::handleGlimDeck(const QString& url, const QString& message, const 
     if (keptIfMuted(photo))
         return;
     photo.recentId = m_recentPhotos->add(photo);
-    if (!m_photoHold->hold(photo))
-        enqueue(photo);
+    showOrHold(photo);
 }
 
 // A catch-up must not become a slide show: every photo goes to the recent ones, unseen, and only
@@ -91,8 +89,7 @@ void GlimDeck::onMissedImagesReceived(const QList<Photo>& photos)
     }
     if (newest.recentId == 0 || newest.arrived < m_now().addSecs(-MAX_MISSED_SHOWN_AGE_S))
         return;
-    if (!m_photoHold->hold(newest))
-        enqueue(newest);
+    showOrHold(newest);
 }
 
 // Kept among the recent photos, as seen: a muted room asks for no attention.
@@ -105,12 +102,17 @@ bool GlimDeck::keptIfMuted(const Photo& photo)
     return true;
 }
 
+void GlimDeck::showOrHold(const Photo& photo)
+{
+    if (!m_photoHold->hold(photo))
+        enqueue(photo);
+}
+
+// Waiting photos keep their order: while any waits, every place is taken.
 void GlimDeck::enqueue(const Photo& photo)
 {
-    if (m_activeSessions.size() < m_maxActiveSessions)
-        startSession(photo);
-    else
-        m_pendingPhotos.append(photo);
+    m_pendingPhotos.append(photo);
+    tryStartNext();
 }
 
 void GlimDeck::startSession(const Photo& photo)
@@ -146,6 +148,7 @@ Session* GlimDeck::createSessionForUrl(const QUrl& url, const QString& message)
     auto* session = new Session(url, message, m_displayDurationMs, m_isTTSEnabled ? m_speechEngines : nullptr,
                                 &m_network, &m_decoders, this);
     session->setScreenChoice(m_screenChoice);
+    session->setOverlayPool(&m_overlayPool);
     connect(session, &Session::finished, this, &GlimDeck::onSessionFinished, Qt::QueuedConnection);
     return session;
 }

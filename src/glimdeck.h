@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "core/overlaypool.h"
+#include "core/overlaystack.h"
 #include "core/photo.h"
 
 #include <QHash>
@@ -23,7 +25,8 @@ class SpeechEngines;
 class TrayManager;
 class WebSocketClient;
 
-// Owns the long-lived components and wires them together; has no window of its own.
+// Owns the long-lived components and wires them together; has no window of its own. The process's
+// set-up (trust, proxy, log) is main's, done before.
 class GlimDeck : public QObject
 {
     Q_OBJECT
@@ -49,6 +52,7 @@ private:
     void onServerConnected();
     void onServerDisconnected();
     bool keptIfMuted(const Photo& photo);
+    void showOrHold(const Photo& photo);
     void enqueue(const Photo& photo);
     void startSession(const Photo& photo);
     void onReleased(const QList<Photo>& photos);
@@ -60,6 +64,8 @@ private:
     // leaves a processor to the event loop.
     QNetworkAccessManager m_network;
     QThreadPool m_decoders;
+    OverlayStack m_overlayStack; // before the pool, which puts windows on it
+    OverlayPool m_overlayPool;
     WebSocketClient* m_webSocketClient = nullptr;
     TrayManager* m_trayManager = nullptr;
     SpeechEngines* m_speechEngines = nullptr;

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "glimdeck.h"
+#include "net/servertrust.h"
 #include "net/systemproxy.h"
 #include "process/largebuffers.h"
 #include "process/logfile.h"
@@ -81,6 +82,9 @@ int main(int argc, char* argv[])
     }
     QGuiApplication::setQuitOnLastWindowClosed(false);
 
+    // The process's set-up, after the log: the coordinator's sockets copy the trusted authorities
+    // when they are built, and ask the proxy factory as they connect.
+    ServerTrust::install();
     SystemProxy::install();
     GlimDeck glimDeck;
     const int result = QApplication::exec();

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/overlay.h"
+#include "core/overlaypool.h"
 #include "testsupport.h"
 
 #include <xcb/xcb.h>
@@ -13,6 +14,8 @@ class TestOverlay : public QObject
     Q_OBJECT
 
     QProcess m_windowManager;
+    OverlayStack m_stack; // this test's own: a plain Overlay takes no key
+    OverlayPool m_pool{&m_stack};
 
 private slots:
     void initTestCase()
@@ -55,7 +58,7 @@ private slots:
         red.fill(Qt::red);
         green.fill(Qt::green);
         StdoutCapture output;
-        Overlay first(&red, nullptr);
+        const std::unique_ptr<Overlay> first(m_pool.show(&red, nullptr, nullptr));
         window.show(); // opened
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         const QPoint centre = button.mapToGlobal(button.rect().center());
@@ -65,7 +68,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(&window));
         QTest::qWait(300); // beneath the photo all the same, and not only for a moment
         QCOMPARE(shown(), QColor(Qt::red));
-        Overlay second(&green, nullptr); // over the active window, which keeps the focus
+        const std::unique_ptr<Overlay> second(m_pool.show(&green, nullptr, nullptr)); // over the active window
         QTRY_COMPARE(shown(), QColor(Qt::green));
 
         xdotool({u"type"_s, u"--delay"_s, u"20"_s, u"photo"_s});
@@ -76,7 +79,7 @@ private slots:
         xdotool({u"key"_s, u"Escape"_s});
         QTRY_COMPARE(shown(), QColor(Qt::red));
         xdotool({u"key"_s, u"Escape"_s});
-        QTRY_VERIFY(!first.isVisible());
+        QTRY_VERIFY(!first->isVisible());
         QCOMPARE(escaped.size(), 0);
         xdotool({u"key"_s, u"Escape"_s});
         QTRY_COMPARE(escaped.size(), 1);
@@ -91,7 +94,8 @@ private slots:
         xcb_grab_key(other, 0, root, 0, 9, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);     // 9: Escape, by default
         std::free(xcb_get_input_focus_reply(other, xcb_get_input_focus(other), nullptr)); // the grab is in place
         LogCapture log;
-        QVERIFY(QTest::qWaitForWindowExposed(std::make_unique<Overlay>(nullptr, nullptr).get())); // and gone again
+        QVERIFY(QTest::qWaitForWindowExposed(
+            std::unique_ptr<Overlay>(m_pool.show(nullptr, nullptr, nullptr)).get())); // and gone again
         xcb_disconnect(other);
         QCOMPARE(log.lines(QtWarningMsg).size(), 1);
     }

@@ -55,10 +55,12 @@ private slots:
             QTRY_COMPARE(windows<Settings>().size(), 1 - i % 2);
         }
         QTRY_COMPARE(QApplication::focusWidget(), windows<Settings>().first()->findChild<QLineEdit*>(u"textInput"_s));
-        windows<Settings>().first()->close();
-        QTRY_COMPARE(windows<Settings>().size(), 0);
+        const QPointer<Settings> closed = windows<Settings>().first();
+        closed->close();
+        QTRY_VERIFY(closed.isNull());
         QVERIFY(QMetaObject::invokeMethod(&glimDeck, "displaySettings"));
-        QVERIFY(log.count(u"Show settings"_s) == 3 && log.count(u"Hide settings"_s) == 1);
+        QCOMPARE(log.count(u"Show settings"_s), 3);
+        QCOMPARE(log.count(u"Hide settings"_s), 1);
     }
 
     // Muted in the window: the room's photos are kept as seen, never shown; the mute ends by itself after a restart.
@@ -165,15 +167,8 @@ private slots:
         const QString base = HTTPS_BASE_URL, refused = "Image refusée, adresse hors du serveur : \"" + base + "%1\"";
         row("photo",
             {photo(R"({"image":"/i/a.png","message":"Salut","room":"r1"})"), base + "/i/a.png", "Salut", "r1"});
-        row("extras", {R"({"x":1,"event":"photo:broadcast","data":{"image":"/b","y":2}})", base + "/b", ""});
-        row("no data", {R"({"event":"photo:broadcast"})", base, ""});
-        row("wrong types", {photo(R"({"image":5,"message":[],"room":{}})"), base, ""});
         row("query and fragment stay on host", {photo("{\"image\":\"/a.png?x=1#f\"}"), base + "/a.png?x=1#f", ""});
-        row("other event", {R"({"event":"room:changed","data":{}})"});
-        row("event in other case", {R"({"event":"Photo:Broadcast","data":{"image":"/a"}})"});
         row("top-level array", {"[1,2]", "Message JSON invalide."});
-        row("empty text", {"", "Message JSON invalide."});
-        row("truncated object", {R"({"event":"photo:broadcast")", "Message JSON invalide."});
         row("user info", {photo("{\"image\":\"@" + SERVER_HOST + "/x\"}"), refused.arg('@' + SERVER_HOST + "/x")});
         row("longer host name", {photo(R"({"image":".evil.example/x.png"})"), refused.arg(".evil.example/x.png")});
         row("other port", {photo(R"({"image":"0/x.png"})"), refused.arg("0/x.png")});

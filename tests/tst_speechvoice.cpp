@@ -37,6 +37,8 @@ private slots:
 
     void engineSetUp()
     {
+        if (TestSupport::underWine())
+            QSKIP("Wine's SAPI lists one voice, \"Wine Default Voice\", with no speech engine behind it");
         QTextToSpeech engine;
         if (engine.availableLocales().isEmpty())
             QSKIP("no speech engine with voices installed");

@@ -104,6 +104,7 @@ private slots:
         QTest::newRow("with a word") << 200 << u"42 users"_s << u"?"_s;
         QTest::newRow("JSON") << 200 << u"{}"_s << u"?"_s;
         QTest::newRow("past 32 bits") << 200 << u"2147483648"_s << u"?"_s;
+        QTest::newRow("past its bound") << 200 << QString(5000, u'1') << u"? (erreur)"_s;
         QTest::newRow("HTTP error") << 500 << u"oops"_s << u"? (erreur)"_s;
         QTest::newRow("no server") << 0 << u""_s << u"? (erreur)"_s;
     }

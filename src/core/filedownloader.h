@@ -19,6 +19,7 @@ class FileDownloader : public QObject
 public:
     static constexpr int TRANSFER_TIMEOUT_MS = 30000;
     static constexpr qint64 MAX_BODY_BYTES = 64 * 1024 * 1024;
+    static constexpr qint64 READ_PIECE_BYTES = 512 * 1024;
 
     FileDownloader(QUrl url, QNetworkAccessManager* network, QObject* parent);
     // Test seam: other bounds than the program's.
@@ -42,5 +43,4 @@ private:
     QByteArray m_bodyBytes; // the body so far
     QByteArray m_downloadedData;
     qint64 m_maxBodyBytes;
-    bool m_abortedForSize = false;
 };

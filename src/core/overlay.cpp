@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/overlay.h"
 
-#include "core/overlaystack.h"
 #include "platform/captureexclusion.h"
 
 #include <QGuiApplication>
@@ -11,9 +10,8 @@
 
 #include <cstdio>
 
-Overlay::Overlay(const QPixmap* pixmap, QWidget* parent, QScreen* screen, const QObject* photo)
+Overlay::Overlay(const QPixmap* pixmap, QWidget* parent, QScreen* screen)
     : QWidget(parent)
-    , m_screen(screen ? screen : QGuiApplication::primaryScreen())
 {
     // Input transparency reaches the native window only as a window flag. The window manager
     // is bypassed because a manager may frame the window and stop clicks at its frame; the stack
@@ -25,24 +23,35 @@ Overlay::Overlay(const QPixmap* pixmap, QWidget* parent, QScreen* screen, const 
                    | Qt::WindowDoesNotAcceptFocus | Qt::X11BypassWindowManagerHint);
     CaptureExclusion::exclude(this);
 
-    auto* label = new QLabel(this);
+    m_label = new QLabel(this);
+    m_label->setAlignment(Qt::AlignCenter);
+    connect(qApp, &QGuiApplication::screenRemoved, this, &Overlay::onScreenRemoved);
+    showPicture(pixmap, screen);
+}
+
+void Overlay::showPicture(const QPixmap* pixmap, QScreen* screen)
+{
+    m_screen = screen ? screen : QGuiApplication::primaryScreen();
     const QSize screenSize = m_screen->size();
     setScreen(m_screen);
     setGeometry(m_screen->geometry());
-    connect(qApp, &QGuiApplication::screenRemoved, this, &Overlay::onScreenRemoved);
     if (pixmap) {
         if (pixmap->size() == screenSize)
-            label->setPixmap(*pixmap);
+            m_label->setPixmap(*pixmap);
         else
-            label->setPixmap(
+            m_label->setPixmap(
                 pixmap->scaled(shownSize(pixmap->size(), screenSize), Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
     }
-    label->setGeometry(QRect(QPoint(0, 0), screenSize));
-    label->setAlignment(Qt::AlignCenter);
+    m_label->setGeometry(QRect(QPoint(0, 0), screenSize));
 
     show();
     raise();
-    OverlayStack::instance()->add(this, photo);
+}
+
+void Overlay::hideAndClear()
+{
+    hide();
+    m_label->clear(); // the picture is not kept with a spare window
 }
 
 // Before the screen is deleted, while the window is still where it was.
@@ -57,20 +66,9 @@ QSize Overlay::shownSize(const QSize& picture, const QSize& screen)
     return picture.scaled(screen, Qt::KeepAspectRatio);
 }
 
-Overlay::~Overlay()
-{
-    OverlayStack::instance()->remove(this);
-}
-
 void Overlay::hideOnEscape()
 {
     hide();
     std::fputs("Overlay fermé avec la touche Échap\n", stdout);
     std::fflush(stdout);
-}
-
-void Overlay::hideEvent(QHideEvent* event)
-{
-    OverlayStack::instance()->remove(this);
-    QWidget::hideEvent(event);
 }

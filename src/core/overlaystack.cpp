@@ -3,18 +3,8 @@
 
 #include "core/overlay.h"
 
-#include <QCoreApplication>
-#include <QPointer>
+#include <QEvent>
 #include <QTimer>
-
-OverlayStack* OverlayStack::instance()
-{
-    // Lives as long as the application; holds nothing once the last photo has gone.
-    static QPointer<OverlayStack> stack;
-    if (!stack)
-        stack = new OverlayStack(QCoreApplication::instance());
-    return stack;
-}
 
 OverlayStack::OverlayStack(QObject* parent)
     : QObject(parent)
@@ -31,13 +21,30 @@ void OverlayStack::add(Overlay* overlay, const QObject* photo)
             return;
     }
     m_overlays.append({overlay, photo});
+    overlay->installEventFilter(this);
+    connect(overlay, &QObject::destroyed, this, &OverlayStack::onOverlayDestroyed, Qt::UniqueConnection);
     m_escapeKey.setActive(true);
     m_stackingWatch.setActive(true);
 }
 
-void OverlayStack::remove(Overlay* overlay)
+// A window deleted while shown is hidden by its QWidget part first; the destroyed signal covers the rest.
+bool OverlayStack::eventFilter(QObject* watched, QEvent* event)
 {
-    m_overlays.removeIf([overlay](const Shown& shown) { return shown.overlay == overlay; });
+    if (event->type() == QEvent::Hide) {
+        watched->removeEventFilter(this);
+        remove(watched);
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void OverlayStack::onOverlayDestroyed(QObject* overlay)
+{
+    remove(overlay);
+}
+
+void OverlayStack::remove(const QObject* overlay)
+{
+    m_overlays.removeIf([overlay](const Shown& shown) { return static_cast<QObject*>(shown.overlay) == overlay; });
     if (!m_overlays.isEmpty())
         return;
     m_escapeKey.setActive(false);

@@ -3,6 +3,7 @@
 
 #include "core/filedownloader.h"
 #include "core/overlay.h"
+#include "core/overlaypool.h"
 #include "core/picturedecoder.h"
 #include "core/screenchoice.h"
 #include "core/speechengine.h"
@@ -87,12 +88,19 @@ void Session::setScreenChoice(const ScreenChoice* screens)
     m_screenChoice = screens;
 }
 
+void Session::setOverlayPool(OverlayPool* pool)
+{
+    m_overlayPool = pool;
+}
+
 void Session::showOverlays()
 {
     const QList<QScreen*> screens =
         m_screenChoice ? m_screenChoice->screens() : QList<QScreen*>{QGuiApplication::primaryScreen()};
-    for (QScreen* screen : screens)
-        m_overlays.append(new Overlay(m_pixmap, nullptr, screen, this));
+    for (QScreen* screen : screens) {
+        m_overlays.append(m_overlayPool ? m_overlayPool->show(m_pixmap, screen, this)
+                                        : new Overlay(m_pixmap, nullptr, screen));
+    }
 }
 
 void Session::onSpeechLent(SpeechEngine* engine)
@@ -113,6 +121,10 @@ void Session::speak()
 void Session::onTimeout()
 {
     for (Overlay* overlay : std::as_const(m_overlays)) {
+        if (m_overlayPool) {
+            m_overlayPool->putAway(overlay);
+            continue;
+        }
         overlay->close();
         overlay->deleteLater();
     }

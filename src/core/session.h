@@ -10,6 +10,7 @@
 
 class FileDownloader;
 class Overlay;
+class OverlayPool;
 class QNetworkAccessManager;
 class QPixmap;
 class QThreadPool;
@@ -33,6 +34,9 @@ public:
     void start();
     // Where the photo goes, looked at when it is shown; the primary screen when none is given.
     void setScreenChoice(const ScreenChoice* screens);
+    // Where its windows come from and go back to, and which puts them on its stack; without one,
+    // each is built and deleted here, and no stack holds it (Escape does not reach it).
+    void setOverlayPool(OverlayPool* pool);
 
 signals:
     void finished(Session* self);
@@ -59,6 +63,7 @@ private:
     QFutureWatcher<QImage> m_decoding;
     QList<Overlay*> m_overlays; // one for each screen the photo is on
     QPointer<const ScreenChoice> m_screenChoice;
+    QPointer<OverlayPool> m_overlayPool;
     QPixmap* m_pixmap = nullptr;
     int m_displayDurationMs;
     QPointer<SpeechEngines> m_speechEngines;

@@ -3,12 +3,12 @@
 
 #include "net/endpoints.h"
 #include "net/viewkey.h"
+#include "protocol/clientmessages.h"
+#include "protocol/servermessages.h"
 #include "settings/roomlistfile.h"
 
 #include <QDebug>
 #include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QTimer>
 #include <QWebSocketProtocol>
 
@@ -37,11 +37,8 @@ WebSocketClient::WebSocketClient(const QUrl& url, int timeDivisor, QObject* pare
     : QObject(parent)
     , m_webSocket(QString(), QWebSocketProtocol::Version13)
     , m_url(url)
-    , m_reconnectTimer(new QTimer(this))
     , m_reconnectAttempts(0)
     , m_maxReconnectAttempts(60)
-    , m_pingTimer(new QTimer(this))
-    , m_pongTimer(new QTimer(this))
     , m_timeDivisor(std::max(1, timeDivisor))
     , m_seen(SeenPhotos::path())
 {
@@ -50,15 +47,15 @@ WebSocketClient::WebSocketClient(const QUrl& url, int timeDivisor, QObject* pare
     m_webSocket.setMaxAllowedIncomingMessageSize(MAX_INCOMING_MESSAGE_BYTES);
     connectSocket();
 
-    m_reconnectTimer->setSingleShot(true);
-    connect(m_reconnectTimer, &QTimer::timeout, this, &WebSocketClient::attemptReconnect);
+    m_reconnectTimer.setSingleShot(true);
+    connect(&m_reconnectTimer, &QTimer::timeout, this, &WebSocketClient::attemptReconnect);
 
-    m_pingTimer->setInterval(scaled(PING_INTERVAL_MS));
-    connect(m_pingTimer, &QTimer::timeout, this, &WebSocketClient::sendPing);
+    m_pingTimer.setInterval(scaled(PING_INTERVAL_MS));
+    connect(&m_pingTimer, &QTimer::timeout, this, &WebSocketClient::sendPing);
 
-    m_pongTimer->setSingleShot(true);
-    m_pongTimer->setInterval(scaled(PONG_TIMEOUT_MS));
-    connect(m_pongTimer, &QTimer::timeout, this, &WebSocketClient::onPongTimeout);
+    m_pongTimer.setSingleShot(true);
+    m_pongTimer.setInterval(scaled(PONG_TIMEOUT_MS));
+    connect(&m_pongTimer, &QTimer::timeout, this, &WebSocketClient::onPongTimeout);
 
     qDebug() << "Connecting to" << m_url.toString() << "...";
     m_webSocket.open(ViewKey::request(m_url));
@@ -69,9 +66,6 @@ WebSocketClient::~WebSocketClient()
     // The socket reports its own teardown (disconnected, errors) while it is destroyed after
     // this body; none of that may reach a half-destroyed client.
     m_webSocket.disconnect(this);
-    m_reconnectTimer->stop();
-    m_pingTimer->stop();
-    m_pongTimer->stop();
 }
 
 void WebSocketClient::connectSocket()
@@ -98,7 +92,7 @@ void WebSocketClient::onConnected()
 {
     qDebug() << "Connected to" << m_url.toString();
     m_reconnectAttempts = 0;
-    m_pingTimer->start();
+    m_pingTimer.start();
     emit connected();
     sendSavedRooms();
 }
@@ -108,8 +102,8 @@ void WebSocketClient::onDisconnected()
     qWarning() << "Déconnecté du serveur WebSocket. Raison:" << m_webSocket.closeReason();
     handOverMissed(); // what came of a catch-up cut short
     emit disconnected();
-    m_pingTimer->stop();
-    m_pongTimer->stop();
+    m_pingTimer.stop();
+    m_pongTimer.stop();
 
     if (m_reconnectAttempts >= m_maxReconnectAttempts) {
         qWarning() << "Nombre maximum de tentatives de reconnexion atteint.";
@@ -119,7 +113,7 @@ void WebSocketClient::onDisconnected()
     const int delayMs = std::min(RECONNECT_BASE_DELAY_MS << exponent, RECONNECT_MAX_DELAY_MS);
     ++m_reconnectAttempts;
     qDebug() << "Tentative de reconnexion dans" << delayMs << "ms (tentative" << m_reconnectAttempts << ")";
-    m_reconnectTimer->start(scaled(delayMs));
+    m_reconnectTimer.start(scaled(delayMs));
 }
 
 // The socket keeps the last close code through later connections and failed attempts, and
@@ -156,7 +150,7 @@ void WebSocketClient::recheck(const char* event)
     }
     // Opening again replaces an attempt still under way, which may hang on a route now gone.
     qDebug() << event << "reconnexion immédiate.";
-    m_reconnectTimer->stop();
+    m_reconnectTimer.stop();
     m_reconnectAttempts = 0;
     attemptReconnect();
 }
@@ -164,14 +158,14 @@ void WebSocketClient::recheck(const char* event)
 void WebSocketClient::sendPing()
 {
     m_webSocket.ping();
-    m_pongTimer->start();
+    m_pongTimer.start();
 }
 
 void WebSocketClient::onPong(quint64 elapsedTime, const QByteArray& payload)
 {
     Q_UNUSED(elapsedTime);
     Q_UNUSED(payload);
-    m_pongTimer->stop();
+    m_pongTimer.stop();
 }
 
 void WebSocketClient::onPongTimeout()
@@ -200,9 +194,7 @@ void WebSocketClient::sendRooms(const QJsonArray& rooms)
             m_followed.insert(room.toString());
     }
     m_seen.keepOnly(m_followed);
-    QJsonObject data;
-    data.insert(QStringLiteral("rooms"), rooms);
-    sendEvent(QStringLiteral("room:changed"), data);
+    sendText(ClientMessages::roomsText(rooms));
     sendMissedRequest();
 }
 
@@ -218,18 +210,13 @@ void WebSocketClient::sendSavedRooms()
 // is where a room just followed starts from.
 void WebSocketClient::sendMissedRequest()
 {
-    QJsonObject data;
-    data.insert(QStringLiteral("known"), m_seen.known());
-    sendEvent(QStringLiteral("photos:missed-request"), data);
+    sendText(ClientMessages::missedRequestText(m_seen.known()));
 }
 
-void WebSocketClient::sendEvent(const QString& event, const QJsonObject& data)
+void WebSocketClient::sendText(const QString& text)
 {
-    QJsonObject message;
-    message.insert(QStringLiteral("event"), event);
-    message.insert(QStringLiteral("data"), data);
     if (m_webSocket.isValid())
-        m_webSocket.sendTextMessage(QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact)));
+        m_webSocket.sendTextMessage(text);
 }
 
 void WebSocketClient::handOverMissed()
@@ -243,40 +230,33 @@ void WebSocketClient::handOverMissed()
 
 void WebSocketClient::onTextMessageReceived(const QString& message)
 {
-    QJsonParseError parseError;
-    const QJsonDocument document = QJsonDocument::fromJson(message.toUtf8(), &parseError);
-    if (parseError.error != QJsonParseError::NoError || !document.isObject()) {
+    const std::optional<WireMessage::Parsed> parsed = WireMessage::parse(message);
+    if (!parsed) {
         qWarning() << "Message JSON invalide.";
         return;
     }
-    const QJsonObject object = document.object();
-    const QString event = object.value(QStringLiteral("event")).toString();
-    const QJsonObject data = object.value(QStringLiteral("data")).toObject();
-    if (event == QLatin1String("photos:missed-done")) {
-        m_seen.noteStart(m_followed, data.value(QStringLiteral("latest")));
+    if (const std::optional<qint64> latest = ServerMessages::latestOf(*parsed)) {
+        m_seen.noteStart(m_followed, *latest);
         handOverMissed();
     }
-    if (event != QLatin1String("photo:broadcast"))
+    const std::optional<BroadcastPhoto> photo = ServerMessages::photoOf(*parsed);
+    if (!photo)
         return;
-    const QString imageUrl = HTTPS_BASE_URL + data.value(QStringLiteral("image")).toString();
-    const QString text = data.value(QStringLiteral("message")).toString();
-    const QString room = data.value(QStringLiteral("room")).toString();
-
+    const QString imageUrl = HTTPS_BASE_URL + photo->image;
     if (!isOnServerHost(QUrl(imageUrl))) {
         qWarning() << "Image refusée, adresse hors du serveur :" << imageUrl;
         return;
     }
     qDebug() << "Image reçue:" << imageUrl;
-    qDebug() << "Message: " << text;
-    const bool newer = m_followed.contains(room) && m_seen.note(room, data.value(QStringLiteral("id")));
-    if (!data.value(QStringLiteral("missed")).toBool()) {
-        emit imageReceived(imageUrl, text, room);
+    qDebug() << "Message: " << photo->message;
+    const bool newer = m_followed.contains(photo->room) && m_seen.note(photo->room, photo->id);
+    if (!photo->missed) {
+        emit imageReceived(imageUrl, photo->message, photo->room);
         return;
     }
     if (!newer) // already come live, while the request was on its way
         return;
-    const QDateTime sent = QDateTime::fromString(data.value(QStringLiteral("time")).toString(), Qt::ISODateWithMs);
-    m_missed.append({QUrl(imageUrl, QUrl::TolerantMode), text, room, sent, 0});
+    m_missed.append({QUrl(imageUrl, QUrl::TolerantMode), photo->message, photo->room, photo->time, 0});
     if (m_missed.size() > MAX_MISSED_PHOTOS)
         m_missed.removeFirst();
 }

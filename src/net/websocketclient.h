@@ -8,11 +8,11 @@
 #include <QList>
 #include <QObject>
 #include <QSet>
+#include <QTimer>
 #include <QUrl>
 #include <QWebSocket>
 
 class QJsonArray;
-class QTimer;
 
 // The one connection to the server: opens on construction, pings to detect a silent server,
 // and reopens itself with a growing delay after any loss.
@@ -70,17 +70,17 @@ private:
     void onAboutToClose();
     void sendSavedRooms();
     void sendMissedRequest();
-    void sendEvent(const QString& event, const QJsonObject& data);
+    void sendText(const QString& text);
     void handOverMissed();
     int scaled(int intervalMs) const;
 
     QWebSocket m_webSocket;
     QUrl m_url;
-    QTimer* m_reconnectTimer;
+    QTimer m_reconnectTimer;
     qint32 m_reconnectAttempts;
     qint32 m_maxReconnectAttempts;
-    QTimer* m_pingTimer;
-    QTimer* m_pongTimer;
+    QTimer m_pingTimer;
+    QTimer m_pongTimer;
     int m_timeDivisor;
     SeenPhotos m_seen;
     QSet<QString> m_followed; // as last sent

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "settings/seenphotos.h"
 
+#include "protocol/wiremessage.h"
+
 #include <QDebug>
 #include <QDir>
 #include <QFile>
@@ -10,14 +12,12 @@
 #include <QStandardPaths>
 
 #include <algorithm>
-#include <cmath>
 
 namespace {
 
 bool isId(const QJsonValue& value)
 {
-    const double id = value.toDouble(-1);
-    return id >= 0 && id <= double(SeenPhotos::MAX_ID) && id == std::floor(id);
+    return WireMessage::photoId(value) >= 0;
 }
 
 } // namespace
@@ -45,23 +45,23 @@ SeenPhotos::SeenPhotos(const QString& path)
     m_known = known;
 }
 
-bool SeenPhotos::note(const QString& room, const QJsonValue& id)
+bool SeenPhotos::note(const QString& room, qint64 id)
 {
-    if (!isId(id) || m_known.value(room).toDouble(-1) >= id.toDouble())
+    if (id < 0 || m_known.value(room).toDouble(-1) >= double(id))
         return false;
-    m_known.insert(room, QJsonValue(qint64(id.toDouble())));
+    m_known.insert(room, QJsonValue(id));
     write();
     return true;
 }
 
-void SeenPhotos::noteStart(const QSet<QString>& rooms, const QJsonValue& id)
+void SeenPhotos::noteStart(const QSet<QString>& rooms, qint64 id)
 {
-    if (!isId(id))
+    if (id < 0)
         return;
     const qsizetype before = m_known.size();
     for (const QString& room : rooms) {
         if (!m_known.contains(room))
-            m_known.insert(room, QJsonValue(qint64(id.toDouble())));
+            m_known.insert(room, QJsonValue(id));
     }
     if (m_known.size() != before)
         write();

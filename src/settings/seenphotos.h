@@ -14,20 +14,18 @@ class SeenPhotos
 public:
     // More than a room list of any sensible length; a larger file is not ours.
     static constexpr qint64 MAX_FILE_BYTES = 64 * 1024;
-    // Ids stay exact as JSON numbers.
-    static constexpr qint64 MAX_ID = (qint64(1) << 53) - 1;
 
     static QString path();
 
     // Reads the file; one that cannot be read is ignored, with a warning.
     explicit SeenPhotos(const QString& path);
 
-    // A photo of a followed room came with this id (none from an older server); a newer id than
-    // the one known is kept, and true returned.
-    bool note(const QString& room, const QJsonValue& id);
+    // A photo of a followed room came with this id (-1 for none, from an older server); a newer id
+    // than the one known is kept, and true returned.
+    bool note(const QString& room, qint64 id);
     // The server's newest id when a catch-up ends: the rooms with no id yet catch up from there,
     // so a room followed before any photo came to it loses none sent while away.
-    void noteStart(const QSet<QString>& rooms, const QJsonValue& id);
+    void noteStart(const QSet<QString>& rooms, qint64 id);
     // Rooms no longer followed are forgotten, so that following one again catches up nothing
     // from before.
     void keepOnly(const QSet<QString>& rooms);

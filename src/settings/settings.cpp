@@ -3,6 +3,7 @@
 
 #include "core/roommutes.h"
 #include "net/websocketclient.h"
+#include "protocol/roomname.h"
 #include "settings/roomlistfile.h"
 #include "ui_settings.h"
 
@@ -20,6 +21,7 @@ Settings::Settings(WebSocketClient* client, RoomMutes* mutes, QWidget* parent)
     , m_roomsFile(RoomListFile::path())
 {
     m_ui->setupUi(this);
+    m_ui->textInput->setMaxLength(RoomName::MAX_LENGTH);
     connect(m_ui->validateButton, &QPushButton::clicked, this, &Settings::addRoom);
     connect(m_ui->textInput, &QLineEdit::returnPressed, this, &Settings::addRoom);
     if (m_mutes)

@@ -5,8 +5,8 @@
 #include "core/recentphotos.h"
 #include "core/screenchoice.h"
 #include "net/endpoints.h"
-#include "net/viewkey.h"
 #include "tray/autostartentry.h"
+#include "tray/clientcounter.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -16,9 +16,6 @@
 #include <QFile>
 #include <QIcon>
 #include <QMenu>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QPainter>
 #include <QSignalBlocker>
 #include <QUrl>
@@ -28,8 +25,6 @@ namespace {
 const QString CONNECTED_ICON = QStringLiteral(":/icons/data/icons/icon.png");
 const QString DISCONNECTED_ICON = QStringLiteral(":/icons/data/icons/icon-red.png");
 const QString FALLBACK_THEME_ICON = QStringLiteral("network-transmit-receive");
-// A count is a handful of digits; a longer answer is not one, however long it would go on.
-constexpr qint64 MAX_COUNT_REPLY_BYTES = 4096;
 // Longer messages are cut in the recent photos' menu, which stays narrow.
 constexpr int MAX_MENU_MESSAGE_CHARS = 40;
 // The icon's sizes: the tray's 22 pixels, and twice that for screens scaled by 2.
@@ -94,7 +89,7 @@ TrayManager::TrayManager(bool ttsEnabled, const QString& usersUrl, QObject* pare
     , m_autostartAction(nullptr)
     , m_clientCountAction(nullptr)
     , m_ttsAction(nullptr)
-    , m_networkManager(nullptr)
+    , m_clientCounter(nullptr)
     , m_usersUrl(usersUrl)
 {
     initIconResources();
@@ -104,8 +99,6 @@ TrayManager::TrayManager(bool ttsEnabled, const QString& usersUrl, QObject* pare
         return;
     }
 
-    m_networkManager = new QNetworkAccessManager(this);
-    connect(m_networkManager, &QNetworkAccessManager::finished, this, &TrayManager::onClientCountReply);
     createIcon();
     m_trayMenu = new QMenu();
     const PlainEntries plain = createEntries();
@@ -138,6 +131,7 @@ TrayManager::PlainEntries TrayManager::createEntries()
     m_ttsAction->setCheckable(true);
     m_clientCountAction = new QAction(tr("Clients connectés : —"), this);
     m_clientCountAction->setEnabled(false);
+    m_clientCounter = new ClientCounter(m_clientCountAction, m_usersUrl, this);
     auto* quitAction = new QAction(tr("Quitter"), this);
     return {sendImagesAction, quitAction};
 }
@@ -161,7 +155,7 @@ void TrayManager::connectEntries(const PlainEntries& plain)
     connect(m_ttsAction, &QAction::toggled, this, &TrayManager::onToggleTTS);
     connect(plain.sendImages, &QAction::triggered, this, &TrayManager::onSendImages);
     connect(plain.quit, &QAction::triggered, QCoreApplication::instance(), &QCoreApplication::quit);
-    connect(m_trayMenu, &QMenu::aboutToShow, this, &TrayManager::refreshClientCount);
+    connect(m_trayMenu, &QMenu::aboutToShow, m_clientCounter, &ClientCounter::refreshClientCount);
 }
 
 TrayManager::~TrayManager()
@@ -236,46 +230,6 @@ void TrayManager::onToggleTTS(bool checked)
     if (m_ttsAction)
         m_ttsAction->setChecked(checked);
     qDebug() << "TTS Enabled:" << checked;
-}
-
-void TrayManager::refreshClientCount()
-{
-    if (!m_networkManager)
-        return;
-    if (m_clientCountAction)
-        m_clientCountAction->setText(tr("Clients connectés : …"));
-    QNetworkReply* reply = m_networkManager->get(ViewKey::request(QUrl(m_usersUrl, QUrl::TolerantMode)));
-    connect(reply, &QNetworkReply::downloadProgress, reply, [reply](qint64 received, qint64) {
-        if (received > MAX_COUNT_REPLY_BYTES)
-            reply->abort();
-    });
-}
-
-void TrayManager::onClientCountReply(QNetworkReply* reply)
-{
-    if (!reply)
-        return;
-    const QUrl url = reply->request().url();
-    if (reply->error() != QNetworkReply::NoError) {
-        qWarning() << "Client count request failed:" << reply->errorString();
-        if (m_clientCountAction)
-            m_clientCountAction->setText(tr("Clients connectés : ? (erreur)"));
-        reply->deleteLater();
-        return;
-    }
-    const QByteArray body = reply->readAll();
-    reply->deleteLater();
-
-    bool isCount = false;
-    const int count = QString::fromUtf8(body).trimmed().toInt(&isCount, 10);
-    if (isCount) {
-        if (m_clientCountAction)
-            m_clientCountAction->setText(tr("Clients connectés : %1").arg(count));
-        return;
-    }
-    if (m_clientCountAction)
-        m_clientCountAction->setText(tr("Clients connectés : ?"));
-    qWarning() << "Could not parse client count response from" << url.toString() << "data:" << QString::fromUtf8(body);
 }
 
 void TrayManager::setConnected(bool connected)

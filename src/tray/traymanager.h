@@ -8,13 +8,12 @@
 
 #include <optional>
 
+class ClientCounter;
 class Pause;
 class QAction;
 class QMenu;
 class RecentPhotos;
 class ScreenChoice;
-class QNetworkAccessManager;
-class QNetworkReply;
 
 // The notification-area icon and its menu: shows whether the server connection is up, opens the
 // upload page, switches launching at log-on and speech, shows the connected-clients count, quits.
@@ -48,8 +47,6 @@ private slots:
     void onSendImages();
     void onToggleAutostart(bool checked);
     void onToggleTTS(bool checked);
-    void refreshClientCount();
-    void onClientCountReply(QNetworkReply* reply);
 
 public slots:
     void setConnected(bool connected);
@@ -82,7 +79,7 @@ private:
     QAction* m_autostartAction;
     QAction* m_clientCountAction;
     QAction* m_ttsAction;
-    QNetworkAccessManager* m_networkManager;
+    ClientCounter* m_clientCounter;
     QString m_usersUrl;
     RecentPhotos* m_recent = nullptr;
     Pause* m_pause = nullptr;

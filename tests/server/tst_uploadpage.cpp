@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "imageserver.h"
+#include "protocol/roomname.h"
 #include "testsupport.h"
 
 using namespace Qt::StringLiterals;
@@ -283,7 +284,7 @@ private slots:
         const QString targets = u"[...document.querySelectorAll('input:not([type=checkbox]), button, .check label')]"_s;
         QCOMPARE(browser.evaluate(targets + u".filter(e => e.getBoundingClientRect().height < 44).length"_s).toInt(),
                  0);
-        QCOMPARE(browser.evaluate(u"room.maxLength"_s).toInt(), RoomHub::MAX_ROOM_LENGTH);
+        QCOMPARE(browser.evaluate(u"room.maxLength"_s).toInt(), RoomName::MAX_LENGTH);
         QCOMPARE(browser.evaluate(u"message.maxLength"_s).toInt(), ImageServer::MAX_MESSAGE_LENGTH);
         browser.choose(u"#picture"_s, m_home.filePath(u"phone.jpg"_s));
         browser.type(u"#room"_s, ROOM);

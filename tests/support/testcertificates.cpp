@@ -2,8 +2,7 @@
 #include "testcertificates.h"
 
 #include "net/servertrust.h"
-
-#include <QtTest>
+#include "testsupport.h"
 
 TestCertificates& TestCertificates::instance()
 {
@@ -39,15 +38,22 @@ QString pathForScript(const QString& directory)
     return path;
 }
 
+// Wine's schannel serves TLS with RSA keys only.
+QString serverKeyType()
+{
+    return TestSupport::underWine() ? QStringLiteral("rsa") : QStringLiteral("ec");
+}
+
 } // namespace
 
 bool TestCertificates::make(const QString& directory)
 {
     QProcess process;
-    process.start(QStringLiteral(GLIMDECK_MAKE_CERTS), {pathForScript(directory), QStringLiteral("2")});
+    process.start(QStringLiteral(GLIMDECK_MAKE_CERTS),
+                  {pathForScript(directory), QStringLiteral("2"), serverKeyType()});
     // Wine gives no waitable handle or exit status for a Linux program it starts: there the
     // files tell, the server certificate coming last and the server.ext it is signed with then gone.
-    const bool underWine = pathForScript(directory) != directory;
+    const bool underWine = TestSupport::underWine();
     const bool finished = underWine ? QTest::qWaitFor(
                               [&directory] {
                                   return QFile::exists(directory + QStringLiteral("/server.pem"))
@@ -72,10 +78,13 @@ QByteArray TestCertificates::authorityPem() const
 QSslConfiguration TestCertificates::configurationFrom(const QString& directory)
 {
     QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
-    configuration.setLocalCertificateChain(QSslCertificate::fromPath(directory + QStringLiteral("/server.pem")));
+    // The authority goes with the chain, as a client under Wine trusts it only there: Wine's schannel
+    // holds no certificate store without a private key, so Qt's store of trusted authorities stays empty.
+    configuration.setLocalCertificateChain(QSslCertificate::fromPath(directory + QStringLiteral("/server.pem"))
+                                           + QSslCertificate::fromPath(directory + QStringLiteral("/ca.pem")));
     QFile keyFile(directory + QStringLiteral("/server.key"));
     if (keyFile.open(QIODevice::ReadOnly))
-        configuration.setPrivateKey(QSslKey(keyFile.readAll(), QSsl::Ec));
+        configuration.setPrivateKey(QSslKey(keyFile.readAll(), serverKeyType() == u"rsa" ? QSsl::Rsa : QSsl::Ec));
     configuration.setPeerVerifyMode(QSslSocket::VerifyNone); // servers here ask no client certificate
     return configuration;
 }

@@ -17,6 +17,10 @@
 
 namespace TestSupport {
 
+// Whether this Windows build runs under Wine, which lacks some of Windows' services: the tests
+// that need one skip themselves there, naming it.
+bool underWine();
+
 // A picture of one colour, encoded as PNG.
 QByteArray png(const QSize& size, const QColor& colour);
 
@@ -52,13 +56,13 @@ Reply finish(QNetworkReply* reply);
 // Posts the fields as a multipart form, the "picture" field as a file.
 Reply post(QNetworkAccessManager& network, const QUrl& url, const Fields& fields, const Fields& headers = {});
 
-// The application's top-level windows of one class.
+// The application's top-level windows of one class on screen (a hidden one may be kept for reuse).
 template <class T>
 QList<T*> windows()
 {
     QList<T*> found;
     for (QWidget* widget : QApplication::topLevelWidgets()) {
-        if (auto* window = qobject_cast<T*>(widget))
+        if (auto* window = qobject_cast<T*>(widget); window && window->isVisible())
             found.append(window);
     }
     return found;

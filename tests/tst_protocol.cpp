@@ -1,0 +1,214 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "protocol/clientmessages.h"
+#include "protocol/servermessages.h"
+
+#include <QJsonDocument>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+
+using Known = QHash<QString, qint64>;
+
+// Each message exactly as it travels, read as the other side reads it, and written back by its
+// writer where that gives the very same text.
+class TestProtocol : public QObject
+{
+    Q_OBJECT
+
+    static QStringList roomsOfCount(int count)
+    {
+        QStringList rooms;
+        for (int i = 0; i < count; ++i)
+            rooms.append(QString::number(i));
+        return rooms;
+    }
+
+    static QString json(const QStringList& rooms)
+    {
+        return QString::fromUtf8(QJsonDocument(QJsonArray::fromStringList(rooms)).toJson(QJsonDocument::Compact));
+    }
+
+    static WireMessage::Parsed parsed(const QString& text)
+    {
+        return WireMessage::parse(text).value_or(WireMessage::Parsed());
+    }
+
+private slots:
+    void roomLists_data(); // the tables are out of the class body: moc misreads raw strings
+
+    void roomLists()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, accepted);
+        QFETCH(QStringList, rooms);
+        QFETCH(bool, written);
+        const std::optional<QStringList> read = ClientMessages::roomsOf(parsed(text));
+        QCOMPARE(read.has_value(), accepted);
+        QCOMPARE(read.value_or(QStringList()), rooms);
+        QCOMPARE(ClientMessages::roomsText(QJsonArray::fromStringList(rooms)) == text, written);
+    }
+
+    void missedRequests_data();
+
+    void missedRequests()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, accepted);
+        QFETCH(Known, known);
+        QFETCH(bool, written);
+        const std::optional<Known> read = ClientMessages::knownOf(parsed(text));
+        QCOMPARE(read.has_value(), accepted);
+        QCOMPARE(read.value_or(Known()), known);
+        QJsonObject ids;
+        for (auto it = known.cbegin(); it != known.cend(); ++it)
+            ids.insert(it.key(), it.value());
+        QCOMPARE(ClientMessages::missedRequestText(ids) == text, written);
+    }
+
+    void photos_data();
+
+    void photos()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, photo);
+        QFETCH(qint64, id);
+        QFETCH(QString, room);
+        QFETCH(QString, image);
+        QFETCH(QString, message);
+        QFETCH(QDateTime, time);
+        QFETCH(bool, missed);
+        QFETCH(bool, written);
+        const std::optional<BroadcastPhoto> read = ServerMessages::photoOf(parsed(text));
+        QCOMPARE(read.has_value(), photo);
+        const BroadcastPhoto got = read.value_or(BroadcastPhoto{-1, {}, {}, {}, {}, false});
+        QCOMPARE(got.id, id);
+        QCOMPARE(got.room, room);
+        QCOMPARE(got.image, image);
+        QCOMPARE(got.message, message);
+        QCOMPARE(got.time, time);
+        QCOMPARE(got.missed, missed);
+        QCOMPARE(ServerMessages::photoText({id, time, room, image, message, missed}) == text, written);
+    }
+
+    void catchUpEnds_data();
+
+    void catchUpEnds()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, ended);
+        QFETCH(int, count);
+        QFETCH(qint64, latest);
+        QFETCH(bool, written);
+        const std::optional<qint64> read = ServerMessages::latestOf(parsed(text));
+        QCOMPARE(read.has_value(), ended);
+        QCOMPARE(read.value_or(-1), latest);
+        QCOMPARE(ServerMessages::missedDoneText(count, latest) == text, written);
+    }
+};
+
+void TestProtocol::roomLists_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<QStringList>("rooms");
+    QTest::addColumn<bool>("written"); // the client writes this text for these rooms
+    const QString list = uR"({"data":{"rooms":%1},"event":"room:changed"})"_s;
+    QTest::newRow("none") << list.arg("[]") << true << QStringList() << true;
+    QTest::newRow("in order") << list.arg(R"(["b","a"])") << true << QStringList{"b", "a"} << true;
+    QTest::newRow("trimmed, once each") << list.arg(R"([" a","a "])") << true << QStringList{"a"} << false;
+    QTest::newRow("ten characters") << list.arg(R"(["abcdéfghij"])") << true << QStringList{"abcdéfghij"} << true;
+    QTest::newRow("members in any order")
+        << uR"({"event":"room:changed","data":{"rooms":["a"]}})"_s << true << QStringList{"a"} << false;
+    QTest::newRow("fifty") << list.arg(json(roomsOfCount(50))) << true << roomsOfCount(50) << true;
+    QTest::newRow("fifty-one") << list.arg(json(roomsOfCount(51))) << false << QStringList() << false;
+    QTest::newRow("eleven characters") << list.arg(R"(["r1","abcdefghijk"])") << false << QStringList() << false;
+    QTest::newRow("spaces only") << list.arg(R"(["r1","  "])") << false << QStringList() << false;
+    QTest::newRow("not a string") << list.arg(R"(["r1",1])") << false << QStringList() << false;
+    QTest::newRow("not a list") << list.arg(R"("r1")") << false << QStringList() << false;
+    QTest::newRow("another event") << uR"({"data":{"rooms":["a"]},"event":"photos:missed-request"})"_s << false
+                                   << QStringList() << false;
+    QTest::newRow("event in other case") << uR"({"data":{"rooms":["a"]},"event":"Room:Changed"})"_s << false
+                                         << QStringList() << false;
+    QTest::newRow("not JSON") << u"pas du JSON"_s << false << QStringList() << false;
+}
+
+void TestProtocol::missedRequests_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<Known>("known");
+    QTest::addColumn<bool>("written");
+    const QString request = uR"({"data":{"known":%1},"event":"photos:missed-request"})"_s;
+    QJsonObject fiftyOne;
+    for (const QString& room : roomsOfCount(51))
+        fiftyOne.insert(room, 0);
+    QTest::newRow("none") << request.arg("{}") << true << Known() << true;
+    QTest::newRow("per room") << request.arg(R"({"r1":5,"r2":0})") << true << Known{{"r1", 5}, {"r2", 0}} << true;
+    QTest::newRow("largest exact id") << request.arg(R"({"r1":9007199254740991})") << true
+                                      << Known{{"r1", 9007199254740991}} << true;
+    QTest::newRow("past it") << request.arg(R"({"r1":9007199254740992})") << false << Known() << false;
+    QTest::newRow("negative") << request.arg(R"({"r1":-1})") << false << Known() << false;
+    QTest::newRow("fraction") << request.arg(R"({"r1":1.5})") << false << Known() << false;
+    QTest::newRow("id as text") << request.arg(R"({"r1":"5"})") << false << Known() << false;
+    QTest::newRow("eleven characters") << request.arg(R"({"abcdefghijk":1})") << false << Known() << false;
+    QTest::newRow("fifty-one rooms") << request.arg(
+        QString::fromUtf8(QJsonDocument(fiftyOne).toJson(QJsonDocument::Compact)))
+                                     << false << Known() << false;
+    QTest::newRow("not an object") << request.arg("[]") << false << Known() << false;
+    QTest::newRow("another event") << uR"({"data":{"known":{}},"event":"room:changed"})"_s << false << Known() << false;
+}
+
+void TestProtocol::photos_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("photo"); // the client takes it as a photo
+    QTest::addColumn<qint64>("id");
+    QTest::addColumn<QString>("room");
+    QTest::addColumn<QString>("image");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QDateTime>("time");
+    QTest::addColumn<bool>("missed");
+    QTest::addColumn<bool>("written"); // the server writes this text for this photo
+    // As the server's clock gives it: in UTC, written with a "Z".
+    const QDateTime noon = QDateTime::fromString(u"2026-12-08T12:00:00.005Z"_s, Qt::ISODateWithMs);
+    const QString live = uR"({"data":{"id":7,"image":"/images/a.png","message":"Salut","room":"r1",)"
+                         uR"("time":"2026-12-08T12:00:00.005Z"},"event":"photo:broadcast"})"_s;
+    const QString caughtUp = uR"({"data":{"id":7,"image":"/images/a.png","message":"Salut","missed":true,)"
+                             uR"("room":"r1","time":"2026-12-08T12:00:00.005Z"},"event":"photo:broadcast"})"_s;
+    QTest::newRow("live") << live << true << qint64(7) << u"r1"_s << u"/images/a.png"_s << u"Salut"_s << noon << false
+                          << true;
+    QTest::newRow("caught up") << caughtUp << true << qint64(7) << u"r1"_s << u"/images/a.png"_s << u"Salut"_s << noon
+                               << true << true;
+    QTest::newRow("from an older server")
+        << uR"({"event":"photo:broadcast","data":{"image":"/b","x":1},"y":2})"_s << true << qint64(-1) << QString()
+        << u"/b"_s << QString() << QDateTime() << false << false;
+    QTest::newRow("no data") << uR"({"event":"photo:broadcast"})"_s << true << qint64(-1) << QString() << QString()
+                             << QString() << QDateTime() << false << false;
+    QTest::newRow("wrong types")
+        << uR"({"data":{"id":"7","image":5,"message":[],"missed":1,"room":{},"time":0},"event":"photo:broadcast"})"_s
+        << true << qint64(-1) << QString() << QString() << QString() << QDateTime() << false << false;
+    QTest::newRow("another event") << uR"({"data":{"image":"/a"},"event":"room:changed"})"_s << false << qint64(-1)
+                                   << QString() << QString() << QString() << QDateTime() << false << false;
+    QTest::newRow("event in other case") << uR"({"data":{"image":"/a"},"event":"Photo:Broadcast"})"_s << false
+                                         << qint64(-1) << QString() << QString() << QString() << QDateTime() << false
+                                         << false;
+    QTest::newRow("truncated") << uR"({"event":"photo:broadcast")"_s << false << qint64(-1) << QString() << QString()
+                               << QString() << QDateTime() << false << false;
+}
+
+void TestProtocol::catchUpEnds_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("ended");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<qint64>("latest");
+    QTest::addColumn<bool>("written");
+    QTest::newRow("ended") << uR"({"data":{"count":3,"latest":42},"event":"photos:missed-done"})"_s << true << 3
+                           << qint64(42) << true;
+    QTest::newRow("no newest id") << uR"({"event":"photos:missed-done"})"_s << true << 0 << qint64(-1) << false;
+    QTest::newRow("another event") << uR"({"data":{"latest":42},"event":"photo:broadcast"})"_s << false << 0
+                                   << qint64(-1) << false;
+}
+
+QTEST_MAIN(TestProtocol)
+#include "tst_protocol.moc"
