@@ -21,10 +21,10 @@ std::optional<QStringList> ClientMessages::roomsOf(const WireMessage::Parsed& me
         return std::nullopt;
     QStringList rooms;
     for (const QJsonValue& value : list.toArray()) {
+        // A room the rule refuses is left out, not the list: the client keeps what the user
+        // typed, and one such entry must not cost the user every other room.
         const QString room = RoomName::valid(value.toString());
-        if (room.isEmpty())
-            return std::nullopt;
-        if (!rooms.contains(room))
+        if (!room.isEmpty() && !rooms.contains(room))
             rooms.append(room);
     }
     return rooms;

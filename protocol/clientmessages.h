@@ -21,8 +21,8 @@ QString roomsText(const QJsonArray& rooms);
 // "photos:missed-request": for each room, the newest photo id known there.
 QString missedRequestText(const QJsonObject& known);
 
-// The rooms of a "room:changed" message, trimmed and without repeats; nothing for another event,
-// or when the message lists too many rooms or one that breaks the room-name rule.
+// The rooms of a "room:changed" message, trimmed and without repeats, leaving out those that break
+// the room-name rule; nothing for another event, or when the message lists too many rooms.
 std::optional<QStringList> roomsOf(const WireMessage::Parsed& message);
 // The ids of a "photos:missed-request" message; nothing for another event, or when it names too
 // many rooms, a room that breaks the rule, or something that is not a photo id.

@@ -382,13 +382,21 @@ async def fetch(args, source, path, state):
         state["cut"] += 1
 
 
-async def crowd_member(args, index, state):
+async def subscribe_member(args, index, state):
+    """One member's subscription to args.room, counted in state; None when it never got in."""
     opened = await open_with_retries(args, index, [args.room], time.monotonic() + 60)
     if not opened:
         state["failed"] += 1
-        return
-    reader, writer, _ = opened
+        return None
     state["subscribed"] += 1
+    return opened[:2]
+
+
+async def crowd_member(args, index, state):
+    opened = await subscribe_member(args, index, state)
+    if not opened:
+        return
+    reader, writer = opened
     deadline = time.monotonic() + args.seconds + 60  # the server's pings must not keep it waiting
     try:
         while True:
@@ -424,12 +432,10 @@ async def crowd(args):
 
 
 async def delivery_member(args, index, state):
-    opened = await open_with_retries(args, index, [args.room], time.monotonic() + 60)
+    opened = await subscribe_member(args, index, state)
     if not opened:
-        state["failed"] += 1
         return
-    reader, writer, _ = opened
-    state["subscribed"] += 1
+    reader, writer = opened
     try:
         while True:
             opcode, payload = await asyncio.wait_for(read_frame(reader), args.seconds + 60)

@@ -327,7 +327,7 @@ start_crowd() {
     crowd_pids+=($!)
     local i
     for ((i = 0; i < 1200; ++i)); do
-        grep -q '^READY' "$log" && return 0
+        grep -qs '^READY' "$log" && return 0
         sleep 0.25
     done
     miss "the crowd did not get in"
