@@ -39,6 +39,22 @@ constexpr int LISTEN_BACKLOG = 4096;
 // each other out before any got in.
 constexpr int CONNECTIONS_TAKEN_PER_TURN = 64;
 
+// Connections still in their TLS handshake or request head, at most as many per address as
+// that address may hold: older ones make way for newcomers. A room's crowd fetching its new
+// photo at once fits, rather than pushing its own members out.
+constexpr int MAX_WAITING = 1024;
+// The oldest waiting connections looked at for one to make way, so that a newcomer costs
+// little even when all of them are busy.
+constexpr int EVICTION_CANDIDATES = 32;
+// A waiting connection whose peer has spoken is in its handshake: it makes way only after
+// this many times the wait of a silent one, and only while it waits on its peer.
+constexpr int SPOKEN_EVICTION_FACTOR = 5;
+
+// Upload bodies held at once, as a multiple of the largest upload.
+constexpr int UPLOADS_IN_FLIGHT = 3;
+// Characters of an upload's message, which every client of the room shows over the photo.
+constexpr int MAX_MESSAGE_LENGTH = 500;
+
 // A kept HTTP connection serves at most this many requests, one at a time.
 constexpr int MAX_REQUESTS_PER_CONNECTION = 100;
 

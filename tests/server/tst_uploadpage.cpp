@@ -285,7 +285,7 @@ private slots:
         QCOMPARE(browser.evaluate(targets + u".filter(e => e.getBoundingClientRect().height < 44).length"_s).toInt(),
                  0);
         QCOMPARE(browser.evaluate(u"room.maxLength"_s).toInt(), RoomName::MAX_LENGTH);
-        QCOMPARE(browser.evaluate(u"message.maxLength"_s).toInt(), ImageServer::MAX_MESSAGE_LENGTH);
+        QCOMPARE(browser.evaluate(u"message.maxLength"_s).toInt(), ServerLimits::MAX_MESSAGE_LENGTH);
         browser.choose(u"#picture"_s, m_home.filePath(u"phone.jpg"_s));
         browser.type(u"#room"_s, ROOM);
         browser.type(u"#message"_s, u"Bon anniversaire !"_s);

@@ -1,0 +1,132 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "connectiongate.h"
+
+#include "httpconnection.h"
+#include "peerlimits.h"
+#include "serverlimits.h"
+#include "socketbacklog.h"
+
+#include <QSslSocket>
+#include <QTimer>
+
+ConnectionGate::ConnectionGate(const ServerOptions& options, PeerLimits& limits)
+    : m_options(options)
+    , m_limits(limits)
+{
+    m_listener.setTls(!options.plain);
+    // Connections are taken a batch per turn of the event loop, between the handshakes and
+    // answers under way; past two batches the kernel holds the rest.
+    m_listener.setMaxPendingConnections(2 * ServerLimits::CONNECTIONS_TAKEN_PER_TURN);
+    m_listener.setListenBacklogSize(ServerLimits::LISTEN_BACKLOG);
+    connect(&m_listener, &QTcpServer::newConnection, this, &ConnectionGate::onNewConnection);
+}
+
+bool ConnectionGate::listen(const QHostAddress& address, quint16 port)
+{
+    return m_listener.listen(address, port);
+}
+
+bool ConnectionGate::admit(HttpConnection* connection, const QHostAddress& client)
+{
+    // A kept connection was counted with its first request.
+    if (connection->requestCount() != 1 || m_limits.admit(client, connection->socket()))
+        return true;
+    connection->respond(429, HttpConnection::TEXT, "Trop de connexions depuis votre adresse.\n");
+    return false;
+}
+
+void ConnectionGate::onNewConnection()
+{
+    if (m_takeScheduled)
+        return;
+    m_takeScheduled = true;
+    QTimer::singleShot(0, this, &ConnectionGate::takeConnections);
+}
+
+void ConnectionGate::takeConnections()
+{
+    m_takeScheduled = false;
+    for (int i = 0; i < ServerLimits::CONNECTIONS_TAKEN_PER_TURN && m_listener.hasPendingConnections(); ++i)
+        onConnectionAccepted(m_listener.nextPendingConnection());
+    if (m_listener.hasPendingConnections())
+        onNewConnection();
+}
+
+void ConnectionGate::onConnectionAccepted(QTcpSocket* socket)
+{
+    if (m_connections >= m_options.maxConnections) {
+        m_limits.logOffence(socket->peerAddress(), QStringLiteral("plus de connexions possibles au total"));
+        m_waiting.removeAll(nullptr);
+        // A newcomer takes the place of the oldest connection still silent, if there is one.
+        if (!evictOldest(m_waiting)) {
+            socket->abort();
+            delete socket;
+            return;
+        }
+    }
+    ++m_connections;
+    connect(PeerLimits::lifeOf(socket), &QObject::destroyed, this, [this] { --m_connections; });
+    auto* connection =
+        new HttpConnection(socket, m_options.maxUploadBytes,
+                           {m_options.headTimeoutMs, m_options.idleTimeoutMs, m_options.bodyTimeoutMs}, this);
+    connect(connection, &HttpConnection::headReceived, this, &ConnectionGate::onHeadReceived);
+    emit connectionOpened(connection);
+    // A connection turned away costs no TLS set-up.
+    if (admitWaiting(connection))
+        startEncryption(socket);
+}
+
+void ConnectionGate::startEncryption(QTcpSocket* socket)
+{
+    if (auto* tls = qobject_cast<QSslSocket*>(socket)) {
+        tls->setSslConfiguration(m_options.tls);
+        tls->startServerEncryption();
+    }
+}
+
+void ConnectionGate::onHeadReceived(HttpConnection* connection)
+{
+    m_waiting.removeOne(connection);
+}
+
+bool ConnectionGate::admitWaiting(HttpConnection* connection)
+{
+    m_waiting.removeAll(nullptr);
+    QList<QPointer<HttpConnection>> same;
+    for (const QPointer<HttpConnection>& waiting : std::as_const(m_waiting)) {
+        if (!m_options.plain && waiting->peerAddress() == connection->peerAddress())
+            same.append(waiting);
+    }
+    const bool addressFull = same.size() >= qMin(m_options.maxConnectionsPerAddress, ServerLimits::MAX_WAITING);
+    if ((addressFull && !evictOldest(same))
+        || (m_waiting.size() >= ServerLimits::MAX_WAITING && !evictOldest(m_waiting))) {
+        connection->abort();
+        return false;
+    }
+    m_waiting.append(connection);
+    return true;
+}
+
+// Drops the oldest of waiting (the first) that may make way; false when nothing was dropped. A
+// silent one may once it has waited evictAfterMs. One whose peer has spoken is in its handshake:
+// later, and never while bytes of its wait unread, for then it waits on us; a crowd whose
+// handshakes we are slow to run must not push its own members out before any of them is done.
+bool ConnectionGate::evictOldest(const QList<QPointer<HttpConnection>>& waiting)
+{
+    const qsizetype looked = qMin<qsizetype>(waiting.size(), ServerLimits::EVICTION_CANDIDATES);
+    for (qsizetype i = 0; i < looked; ++i) {
+        HttpConnection* candidate = waiting.at(i).data();
+        if (!candidate)
+            continue;
+        if (candidate->ageMs() < m_options.evictAfterMs)
+            return false;
+        if (candidate->peerSpoke()
+            && (candidate->ageMs() < ServerLimits::SPOKEN_EVICTION_FACTOR * m_options.evictAfterMs
+                || SocketBacklog::unreadBytes(candidate->socket()) > 0))
+            continue;
+        m_waiting.removeOne(candidate);
+        candidate->abort();
+        return true;
+    }
+    return false;
+}
