@@ -2,6 +2,7 @@
 #include "decodeworker.h"
 
 #include "pictureheader.h"
+#include "serverlimits.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -30,11 +31,12 @@ bool limitSelf()
 #ifdef Q_OS_UNIX
     // Sanitizers reserve terabytes of address space for their shadow memory.
 #if !defined(__SANITIZE_ADDRESS__)
-    if (!limit(RLIMIT_AS, DecodeWorker::MEMORY_LIMIT_BYTES, DecodeWorker::MEMORY_LIMIT_BYTES))
+    if (!limit(RLIMIT_AS, ServerLimits::DECODER_MEMORY_BYTES, ServerLimits::DECODER_MEMORY_BYTES))
         return false;
 #endif
     // SIGXCPU at the soft limit, SIGKILL a second later.
-    return limit(RLIMIT_CPU, DecodeWorker::CPU_LIMIT_S, DecodeWorker::CPU_LIMIT_S + 1) && limit(RLIMIT_CORE, 0, 0);
+    return limit(RLIMIT_CPU, ServerLimits::DECODER_CPU_SECONDS, ServerLimits::DECODER_CPU_SECONDS + 1)
+           && limit(RLIMIT_CORE, 0, 0);
 #else
     return true;
 #endif
@@ -90,7 +92,7 @@ void DecodeWorker::startNext()
     m_running = true;
     m_written = 0;
     m_answer.clear();
-    m_deadline.start(DEADLINE_MS);
+    m_deadline.start(ServerLimits::DECODER_DEADLINE_MS);
     m_process.start(m_program, {QLatin1String(WORKER_ARGUMENT)});
     writeMore();
 }
@@ -101,7 +103,7 @@ void DecodeWorker::writeMore()
     if (!m_running || m_process.bytesToWrite() > 0 || m_written < 0)
         return;
     const QByteArray& upload = m_queue.first().upload;
-    const qint64 chunk = qMin(WRITE_CHUNK_BYTES, upload.size() - m_written);
+    const qint64 chunk = qMin(ServerLimits::DECODER_WRITE_CHUNK_BYTES, upload.size() - m_written);
     m_process.write(upload.constData() + m_written, chunk);
     m_written += chunk;
     if (m_written == upload.size()) {
@@ -113,15 +115,15 @@ void DecodeWorker::writeMore()
 void DecodeWorker::onReadyRead()
 {
     m_answer += m_process.readAllStandardOutput();
-    if (m_answer.size() > MAX_ANSWER_BYTES) {
-        qWarning() << "Décodage abandonné : réponse de plus de" << MAX_ANSWER_BYTES << "octets";
+    if (m_answer.size() > ServerLimits::MAX_DECODER_ANSWER_BYTES) {
+        qWarning() << "Décodage abandonné : réponse de plus de" << ServerLimits::MAX_DECODER_ANSWER_BYTES << "octets";
         m_process.kill();
     }
 }
 
 void DecodeWorker::onDeadline()
 {
-    qWarning() << "Décodage abandonné : plus de" << DEADLINE_MS << "ms";
+    qWarning() << "Décodage abandonné : plus de" << ServerLimits::DECODER_DEADLINE_MS << "ms";
     m_process.kill();
 }
 
@@ -156,7 +158,7 @@ int DecodeWorker::runChild(int argc, char* argv[])
     if (!limitSelf())
         return 3;
     QCoreApplication application(argc, argv);
-    QImageReader::setAllocationLimit(PictureStore::DECODE_LIMIT_MIB);
+    QImageReader::setAllocationLimit(ServerLimits::DECODE_LIMIT_MIB);
     QFile input;
     QFile output;
     if (!input.open(stdin, QIODevice::ReadOnly) || !output.open(stdout, QIODevice::WriteOnly))

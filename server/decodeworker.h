@@ -20,18 +20,7 @@ class DecodeWorker : public QObject
     Q_OBJECT
 
 public:
-    static constexpr qint64 MIB = 1024 * 1024;
     static constexpr const char* WORKER_ARGUMENT = "--decode-worker";
-    // The child's address space: the program's own mappings (about 90 MiB of libraries and
-    // locale data, nearly all shared and not resident) plus the largest legitimate decode: the
-    // upload, 64 MiB of pixels, a converted copy, the scaled one and the encoded result.
-    static constexpr qint64 MEMORY_LIMIT_BYTES = 512 * MIB;
-    static constexpr int CPU_LIMIT_S = 20;
-    // A 3840 x 2160 PNG takes some 5 s to encode. The wall-clock deadline allows for a busy machine;
-    // the child is killed beyond.
-    static constexpr int DEADLINE_MS = 60000;
-    static constexpr qint64 MAX_ANSWER_BYTES = 96 * MIB;
-    static constexpr qint64 WRITE_CHUNK_BYTES = 256 * 1024;
 
     using Done = std::function<void(const PictureStore::Encoded& picture)>;
 

@@ -12,10 +12,6 @@ namespace {
 
 const QByteArray TEXT = "text/plain; charset=utf-8";
 
-// What one connection reads ahead of its requests: a head fits, and a client that sends faster
-// than it is answered waits in the kernel, not here.
-constexpr qint64 READ_BUFFER_BYTES = 4 * HttpRequest::MAX_HEAD_BYTES;
-
 // The end of the head, blank line included; a head whose lines end in a bare line feed counts.
 qsizetype headEnd(const QByteArray& bytes, qsizetype& length)
 {
@@ -38,7 +34,7 @@ HttpConnection::HttpConnection(QTcpSocket* socket, qint64 maxBodyBytes, Timeouts
     , m_timeouts(timeouts)
 {
     m_socket->setParent(this);
-    m_socket->setReadBufferSize(READ_BUFFER_BYTES);
+    m_socket->setReadBufferSize(ServerLimits::HTTP_READ_BUFFER_BYTES);
     connect(m_socket, &QTcpSocket::readyRead, this, &HttpConnection::onReadyRead);
     connect(m_socket, &QTcpSocket::disconnected, this, &QObject::deleteLater);
     if (auto* tls = qobject_cast<QSslSocket*>(m_socket))
@@ -99,11 +95,11 @@ void HttpConnection::drain()
 
 void HttpConnection::readHead()
 {
-    const QByteArray peeked = m_socket->peek(HttpRequest::MAX_HEAD_BYTES + 4);
+    const QByteArray peeked = m_socket->peek(ServerLimits::MAX_HEAD_BYTES + 4);
     qsizetype length = 0;
     const qsizetype end = headEnd(peeked, length);
     if (end < 0) {
-        if (peeked.size() >= HttpRequest::MAX_HEAD_BYTES)
+        if (peeked.size() >= ServerLimits::MAX_HEAD_BYTES)
             respond(431, TEXT, "En-tête trop long.\n");
         return;
     }
@@ -138,7 +134,7 @@ bool HttpConnection::checkLength()
     if (length > m_maxBodyBytes) {
         // Closing on a peer still sending resets the connection before it reads the answer;
         // swallow a bounded amount of the body first.
-        if (length <= MAX_DRAIN_BYTES)
+        if (length <= ServerLimits::MAX_DRAIN_BYTES)
             m_drainRemaining = length - m_socket->readAll().size();
         respond(413, TEXT, "Envoi trop volumineux.\n");
         return false;

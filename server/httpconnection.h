@@ -23,7 +23,6 @@ class HttpConnection : public QObject
 public:
     static constexpr char TEXT[] = "text/plain; charset=utf-8";
     static constexpr char HTML[] = "text/html; charset=utf-8";
-    static constexpr qint64 MAX_DRAIN_BYTES = 256 * 1024 * 1024;
 
     struct Timeouts
     {

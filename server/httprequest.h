@@ -8,7 +8,6 @@
 // The head of one HTTP/1.1 request; header names are kept in lower case.
 struct HttpRequest
 {
-    static constexpr int MAX_HEAD_BYTES = 16 * 1024;
 
     QByteArray method;
     QByteArray version;

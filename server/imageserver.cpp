@@ -35,8 +35,8 @@ ImageServer::ImageServer(const ServerOptions& options, QObject* parent)
     , m_limits(options.maxConnectionsPerAddress, options.uploadsPerMinute)
     , m_page({{"MAX_ROOM_LENGTH", QByteArray::number(RoomName::MAX_LENGTH)},
               {"MAX_MESSAGE_LENGTH", QByteArray::number(ServerLimits::MAX_MESSAGE_LENGTH)},
-              {"MAX_WIDTH", QByteArray::number(PictureStore::MAX_WIDTH)},
-              {"MAX_HEIGHT", QByteArray::number(PictureStore::MAX_HEIGHT)},
+              {"MAX_WIDTH", QByteArray::number(ServerLimits::MAX_PICTURE_WIDTH)},
+              {"MAX_HEIGHT", QByteArray::number(ServerLimits::MAX_PICTURE_HEIGHT)},
               {"JPEG_QUALITY", QByteArray::number(PictureStore::JPEG_QUALITY)},
               {"SHARE_PATH", SHARE_PATH}})
     , m_viewKey(options.viewKey)
@@ -45,7 +45,7 @@ ImageServer::ImageServer(const ServerOptions& options, QObject* parent)
     , m_gate(m_options, m_limits)
 {
     m_options.tls = ServerOptions::secureConfiguration(options.tls);
-    m_webSockets.setMaxPendingConnections(1 << 20);
+    m_webSockets.setMaxPendingConnections(ServerLimits::MAX_WEBSOCKETS_PENDING);
     m_webSockets.setHandshakeTimeout(std::chrono::milliseconds(options.headTimeoutMs));
     connect(&m_gate, &ConnectionGate::connectionOpened, this, &ImageServer::onConnectionOpened);
     connect(&m_store, &PictureStore::removed, &m_hub, &RoomHub::forget);

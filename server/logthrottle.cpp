@@ -6,7 +6,6 @@
 #include <utility>
 
 namespace {
-constexpr qint64 MINUTE_MS = 60 * 1000;
 }
 
 LogThrottle::LogThrottle()
@@ -21,7 +20,7 @@ bool LogThrottle::pass(const QString& kind, qint64* held)
     const double rate = ServerLimits::LOG_LINES_PER_MINUTE;
     if (entry.tokens < 0)
         entry.tokens = rate;
-    entry.tokens = qMin(rate, entry.tokens + double(now - entry.refilledAt) * rate / MINUTE_MS);
+    entry.tokens = qMin(rate, entry.tokens + double(now - entry.refilledAt) * rate / ServerLimits::MINUTE_MS);
     entry.refilledAt = now;
     if (entry.tokens < 1) {
         ++entry.held;

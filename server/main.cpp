@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "decodeworker.h"
 #include "imageserver.h"
+#include "serverlimits.h"
 #include "serveroptions.h"
 
 #include <QCoreApplication>
@@ -47,7 +48,7 @@ void quitOnTerminationSignals(QCoreApplication& application)
 void fitConnectionsToOpenFiles(ServerOptions& options)
 {
     const int openFiles = ServerOptions::raiseOpenFileLimit();
-    const int fitting = qMax(1, openFiles - ServerOptions::RESERVED_DESCRIPTORS);
+    const int fitting = qMax(1, openFiles - ServerLimits::RESERVED_DESCRIPTORS);
     if (options.maxConnections > fitting) {
         qWarning().noquote() << "Limite de fichiers ouverts" << openFiles << ":" << fitting
                              << "connexions au plus au lieu de" << options.maxConnections;

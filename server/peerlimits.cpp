@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "peerlimits.h"
+#include "serverlimits.h"
 
 #include <QDebug>
 
@@ -48,7 +49,8 @@ PeerLimits::Peer& PeerLimits::peer(const QHostAddress& key)
 // the front, so each is passed over at most once per round of the table.
 void PeerLimits::makeRoom()
 {
-    for (qsizetype turns = m_peers.size(); m_peers.size() >= MAX_TRACKED_ADDRESSES && turns > 0; --turns) {
+    for (qsizetype turns = m_peers.size(); m_peers.size() >= ServerLimits::MAX_TRACKED_ADDRESSES && turns > 0;
+         --turns) {
         const QHostAddress oldest = m_recent.back();
         const auto it = m_peers.find(oldest);
         if (it->connections > 0) {
@@ -89,7 +91,8 @@ bool PeerLimits::allowUpload(const QHostAddress& address)
     if (entry.uploadTokens < 0)
         entry.uploadTokens = m_uploadsPerMinute;
     entry.uploadTokens = qMin<double>(
-        m_uploadsPerMinute, entry.uploadTokens + double(now - entry.refilledAt) * m_uploadsPerMinute / MINUTE_MS);
+        m_uploadsPerMinute,
+        entry.uploadTokens + double(now - entry.refilledAt) * m_uploadsPerMinute / ServerLimits::MINUTE_MS);
     entry.refilledAt = now;
     if (entry.uploadTokens < 1) {
         logOffence(address, QStringLiteral("trop d'envois"));
@@ -104,7 +107,7 @@ void PeerLimits::logOffence(const QHostAddress& address, const QString& what)
     const QHostAddress key = keyOf(address);
     Peer& entry = peer(key);
     const qint64 now = m_clock.elapsed();
-    if (now - entry.loggedAt < MINUTE_MS)
+    if (now - entry.loggedAt < ServerLimits::MINUTE_MS)
         return;
     entry.loggedAt = now;
     qint64 held = 0;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "logthrottle.h"
+#include "serverlimits.h"
 
 #include <QElapsedTimer>
 #include <QHash>
@@ -19,9 +20,6 @@ class PeerLimits : public QObject
     Q_OBJECT
 
 public:
-    static constexpr qint64 MINUTE_MS = 60 * 1000;
-    static constexpr int MAX_TRACKED_ADDRESSES = 100000;
-
     PeerLimits(int connectionsPerAddress, int uploadsPerMinute, QObject* parent = nullptr);
 
     // What an address is counted as: itself, or for IPv6 its /64.
@@ -42,7 +40,7 @@ private:
         int connections = 0;
         double uploadTokens = -1;
         qint64 refilledAt = 0;
-        qint64 loggedAt = -MINUTE_MS;
+        qint64 loggedAt = -ServerLimits::MINUTE_MS;
         std::list<QHostAddress>::iterator recent;
     };
     Peer& peer(const QHostAddress& key);

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "photohistory.h"
+#include "serverlimits.h"
 
 #include <algorithm>
 
@@ -19,7 +20,7 @@ PhotoHistory::Photo PhotoHistory::add(const QString& room, const QString& image,
     QList<Photo>& photos = m_rooms[room];
     photos.append(photo);
     m_roomOfImage.insert(image, room);
-    if (photos.size() > MAX_MISSED_PER_ROOM)
+    if (photos.size() > ServerLimits::MAX_MISSED_PER_ROOM)
         m_roomOfImage.remove(photos.takeFirst().image);
     return photo;
 }
@@ -34,7 +35,7 @@ void PhotoHistory::keep(const Photo& photo)
         return;
     photos.insert(at, photo);
     m_roomOfImage.insert(photo.image, photo.room);
-    if (photos.size() > MAX_MISSED_PER_ROOM)
+    if (photos.size() > ServerLimits::MAX_MISSED_PER_ROOM)
         m_roomOfImage.remove(photos.takeFirst().image);
 }
 

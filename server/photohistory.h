@@ -2,6 +2,7 @@
 #pragma once
 
 #include "protocol/servermessages.h"
+#include "serverlimits.h"
 
 #include <QHash>
 #include <QList>
@@ -12,8 +13,6 @@
 class PhotoHistory
 {
 public:
-    // A client catches up on this many photos of a room at most, so no more are kept.
-    static constexpr int MAX_MISSED_PER_ROOM = 20;
     using Photo = BroadcastPhoto;
 
     PhotoHistory();
@@ -27,7 +26,7 @@ public:
     void keep(const Photo& photo);
     // The picture is gone: its photo can no longer be caught up.
     void forget(const QString& image);
-    // The room's photos after id: the newest MAX_MISSED_PER_ROOM, oldest first.
+    // The room's photos after id: the newest ServerLimits::MAX_MISSED_PER_ROOM, oldest first.
     QList<Photo> after(const QString& room, qint64 id) const;
 
 private:

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "pictureheader.h"
+#include "serverlimits.h"
 
 namespace {
 
@@ -123,13 +124,13 @@ QString PictureHeader::jpegRefusal(const QByteArray& jpeg)
             if (width || marker > 0xC2)
                 return QStringLiteral("Ce type de JPEG n'est pas pris en charge.");
             components = length >= 8 ? quint8(jpeg[body + 5]) : 0;
-            if (components < 1 || components > MAX_JPEG_COMPONENTS || length < 8 + 3 * components)
+            if (components < 1 || components > ServerLimits::MAX_JPEG_COMPONENTS || length < 8 + 3 * components)
                 return unreadable;
             height = bigEndian16(jpeg, body + 1);
             width = bigEndian16(jpeg, body + 3);
             if (width == 0 || height == 0)
                 return unreadable;
-            if (width * height > MAX_PIXELS)
+            if (width * height > ServerLimits::MAX_PIXELS)
                 return tooLarge(width, height);
             progressive = marker == 0xC2;
             coefficients = coefficientBytes(jpeg, body, components);
@@ -138,12 +139,12 @@ QString PictureHeader::jpegRefusal(const QByteArray& jpeg)
         if (marker == 0xDA) { // start of scan
             if (!width)
                 return unreadable;
-            if (++scans > MAX_JPEG_SCANS)
-                return QStringLiteral("JPEG en trop de passes (plus de %1).").arg(MAX_JPEG_SCANS);
+            if (++scans > ServerLimits::MAX_JPEG_SCANS)
+                return QStringLiteral("JPEG en trop de passes (plus de %1).").arg(ServerLimits::MAX_JPEG_SCANS);
             // A first scan without every component means more scans to come: the buffer is
             // taken at once.
             const bool buffered = progressive || quint8(jpeg[body]) < components;
-            if (buffered && coefficients > MAX_COEFFICIENT_BYTES)
+            if (buffered && coefficients > ServerLimits::MAX_COEFFICIENT_BYTES)
                 return tooLarge(width, height);
             const qsizetype end = afterScanData(jpeg, at);
             scanBytes += end - at;
@@ -180,7 +181,8 @@ QString PictureHeader::pngRefusal(const QByteArray& png)
             const int bytesPerPixel = quint8(png[at + 16]) == 16 ? 8 : 4;
             if (width == 0 || height == 0 || width > 0x7FFFFFFF || height > 0x7FFFFFFF)
                 return unreadable;
-            if (width * height > MAX_PIXELS || width * height * bytesPerPixel > MAX_PNG_PIXEL_BYTES)
+            if (width * height > ServerLimits::MAX_PIXELS
+                || width * height * bytesPerPixel > ServerLimits::MAX_PNG_PIXEL_BYTES)
                 return tooLarge(width, height);
             rawBytes = height * (1 + (width * bitsPerPixel(png, at + 8) + 7) / 8);
             header = true;
@@ -194,7 +196,8 @@ QString PictureHeader::pngRefusal(const QByteArray& png)
             metadata += length;
             if (type == "zTXt" || type == "iTXt" || type == "iCCP")
                 compressedMetadata += length;
-            if (metadata > MAX_PNG_METADATA_BYTES || compressedMetadata > MAX_PNG_COMPRESSED_METADATA_BYTES)
+            if (metadata > ServerLimits::MAX_PNG_METADATA_BYTES
+                || compressedMetadata > ServerLimits::MAX_PNG_COMPRESSED_METADATA_BYTES)
                 return QStringLiteral("PNG aux métadonnées trop volumineuses.");
         }
         at += 12 + length;

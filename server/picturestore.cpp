@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "picturestore.h"
+#include "serverlimits.h"
 
 #include <QBuffer>
 #include <QColorSpace>
@@ -25,7 +26,7 @@ QSize decodeSize(const QImageReader& reader)
     const bool turned = reader.transformation() & QImageIOHandler::TransformationRotate90;
     if (turned)
         size.transpose();
-    QSize box(PictureStore::MAX_WIDTH, PictureStore::MAX_HEIGHT);
+    QSize box(ServerLimits::MAX_PICTURE_WIDTH, ServerLimits::MAX_PICTURE_HEIGHT);
     if (size.height() > size.width())
         box.transpose();
     if (size.width() > box.width() || size.height() > box.height())
@@ -152,9 +153,9 @@ void PictureStore::listFolder()
 void PictureStore::prune()
 {
     const QDateTime oldest = QDateTime::currentDateTimeUtc().addSecs(-qint64(m_maxAgeHours) * 3600);
-    while (
-        !m_stored.isEmpty()
-        && (m_storedBytes > m_quotaBytes || m_stored.size() > MAX_STORED_PICTURES || m_stored.first().time < oldest)) {
+    while (!m_stored.isEmpty()
+           && (m_storedBytes > m_quotaBytes || m_stored.size() > ServerLimits::MAX_STORED_PICTURES
+               || m_stored.first().time < oldest)) {
         const Stored gone = m_stored.takeFirst();
         m_storedBytes -= gone.bytes;
         if (m_folder.remove(gone.name))

@@ -17,14 +17,8 @@ class PictureStore : public QObject
     Q_OBJECT
 
 public:
-    static constexpr int MAX_WIDTH = 3840;
-    static constexpr int MAX_HEIGHT = 2160;
-    // Largest decoded picture, in MiB; bigger ones are refused before their pixels are allocated.
-    static constexpr int DECODE_LIMIT_MIB = 64;
     static constexpr int JPEG_QUALITY = 85;
     static constexpr int PRUNE_INTERVAL_MS = 10 * 60 * 1000;
-    // Pictures kept at most, whatever their size, so the account itself stays small.
-    static constexpr int MAX_STORED_PICTURES = 65536;
 
     struct Encoded
     {

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "redislink.h"
+#include "serverlimits.h"
 
 #include <QDebug>
 #include <QHostAddress>
@@ -184,7 +185,7 @@ bool RedisLink::send(redisAsyncContext* context, const QList<QByteArray>& argume
 
 void RedisLink::command(const QList<QByteArray>& arguments, const Reply& reply)
 {
-    if (!m_up || m_pending >= MAX_PENDING) {
+    if (!m_up || m_pending >= ServerLimits::MAX_REDIS_PENDING) {
         if (reply)
             reply(nullptr);
         return;

@@ -24,8 +24,6 @@ class RedisLink : public QObject
 public:
     static constexpr int FIRST_RETRY_MS = 250;
     static constexpr int LAST_RETRY_MS = 8000;
-    // Commands awaiting their reply at most: past it, new ones fail at once.
-    static constexpr int MAX_PENDING = 20000;
     // nullptr when Redis is away or went before answering.
     using Reply = std::function<void(const redisReply*)>;
 

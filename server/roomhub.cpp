@@ -35,8 +35,8 @@ QString RoomHub::peerOf(const QWebSocket* client)
 void RoomHub::addClient(QWebSocket* client, QTcpSocket* socket)
 {
     client->setParent(this);
-    client->setMaxAllowedIncomingMessageSize(MAX_INCOMING_MESSAGE_BYTES);
-    client->setMaxAllowedIncomingFrameSize(MAX_INCOMING_MESSAGE_BYTES);
+    client->setMaxAllowedIncomingMessageSize(ServerLimits::MAX_INCOMING_MESSAGE_BYTES);
+    client->setMaxAllowedIncomingFrameSize(ServerLimits::MAX_INCOMING_MESSAGE_BYTES);
     Client entry;
     entry.socket = socket;
     m_clients.insert(client, entry);
@@ -147,11 +147,11 @@ void RoomHub::subscribe(QWebSocket* client, const QStringList& rooms)
 {
     setRooms(m_clients[client], QSet<QString>(rooms.cbegin(), rooms.cend()));
     QStringList logged;
-    for (const QString& room : rooms.mid(0, LOGGED_ROOMS))
+    for (const QString& room : rooms.mid(0, ServerLimits::MAX_LOGGED_ROOMS))
         logged.append(LogText::quoted(room));
     qInfo().noquote() << "Abonnement de" << peerOf(client) << ":" << rooms.size() << "groupes :"
                       << logged.join(QStringLiteral(", "))
-                             + (rooms.size() > LOGGED_ROOMS ? QStringLiteral(", …") : QString());
+                             + (rooms.size() > ServerLimits::MAX_LOGGED_ROOMS ? QStringLiteral(", …") : QString());
     emit subscriptionChanged(peerOf(client), rooms);
 }
 

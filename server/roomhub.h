@@ -24,10 +24,6 @@ class RoomHub : public QObject
     Q_OBJECT
 
 public:
-    // A subscription of ClientMessages::MAX_ROOMS rooms fits with room to spare.
-    static constexpr int MAX_INCOMING_MESSAGE_BYTES = 4096;
-    static constexpr int LOGGED_ROOMS = 5;
-
     explicit RoomHub(int pingIntervalMs, QObject* parent = nullptr);
     ~RoomHub() override;
 

@@ -5,6 +5,7 @@
 #include "protocol/servermessages.h"
 #include "redislink.h"
 #include "roomhub.h"
+#include "serverlimits.h"
 
 #include <QDebug>
 #include <QJsonDocument>
@@ -50,7 +51,7 @@ QByteArray RoomRelay::envelopeOf(const PhotoHistory::Photo& photo) const
 
 bool RoomRelay::photoOf(const QByteArray& envelope, PhotoHistory::Photo& photo, QString& origin)
 {
-    if (envelope.size() > MAX_ENVELOPE_BYTES)
+    if (envelope.size() > ServerLimits::MAX_ENVELOPE_BYTES)
         return false;
     const QJsonObject object = QJsonDocument::fromJson(envelope).object();
     origin = object.value(QStringLiteral("origin")).toString();
@@ -66,7 +67,7 @@ void RoomRelay::onPhotoBroadcast(const PhotoHistory::Photo& photo)
     const QByteArray key = historyKeyOf(photo.room);
     m_link.command({"PUBLISH", channelOf(photo.room), envelope});
     m_link.command({"LPUSH", key, envelope});
-    m_link.command({"LTRIM", key, "0", QByteArray::number(PhotoHistory::MAX_MISSED_PER_ROOM - 1)});
+    m_link.command({"LTRIM", key, "0", QByteArray::number(ServerLimits::MAX_MISSED_PER_ROOM - 1)});
     m_link.command({"EXPIRE", key, QByteArray::number(m_historySeconds)});
 }
 
@@ -75,7 +76,8 @@ void RoomRelay::onMessage(const QByteArray& channel, const QByteArray& payload)
     PhotoHistory::Photo photo;
     QString origin;
     if (!photoOf(payload, photo, origin) || channel != channelOf(photo.room)) {
-        qWarning().noquote() << "Message Redis illisible sur" << QString::fromUtf8(channel.left(64));
+        qWarning().noquote() << "Message Redis illisible sur"
+                             << QString::fromUtf8(channel.left(ServerLimits::MAX_LOGGED_CHANNEL_BYTES));
         return;
     }
     if (origin != m_instance)
@@ -91,7 +93,7 @@ void RoomRelay::fetchHistory(const QStringList& rooms, const std::function<void(
     }
     auto left = std::make_shared<int>(int(rooms.size()));
     for (const QString& room : rooms) {
-        const QByteArray last = QByteArray::number(PhotoHistory::MAX_MISSED_PER_ROOM - 1);
+        const QByteArray last = QByteArray::number(ServerLimits::MAX_MISSED_PER_ROOM - 1);
         m_link.command({"LRANGE", historyKeyOf(room), "0", last}, [this, left, done](const redisReply* reply) {
             for (size_t i = 0; reply && reply->type == REDIS_REPLY_ARRAY && i < reply->elements; ++i) {
                 PhotoHistory::Photo photo;

@@ -20,9 +20,6 @@ class RoomRelay : public QObject
     Q_OBJECT
 
 public:
-    // A photo's envelope is far smaller: a longer one is not ours.
-    static constexpr int MAX_ENVELOPE_BYTES = 8192;
-
     // pictureExists tells whether a photo's picture is still stored, so that gone ones are not
     // caught up on; historySeconds is how long a room's history stays in Redis.
     RoomRelay(RedisLink& link, RoomHub& hub, const QString& instance, int historySeconds,

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "serveroptions.h"
+#include "serverlimits.h"
 
 #include <QCommandLineParser>
 #include <QFile>
@@ -18,6 +19,13 @@ QCommandLineOption option(const char* name, const char* description, const char*
 {
     return valueName ? QCommandLineOption(QLatin1String(name), QLatin1String(description), QLatin1String(valueName))
                      : QCommandLineOption(QLatin1String(name), QLatin1String(description));
+}
+
+// An option whose description names its default as %1.
+QCommandLineOption optionWithDefault(const char* name, const char* description, qint64 value, const char* valueName)
+{
+    return QCommandLineOption(QLatin1String(name), QString::fromLatin1(description).arg(value),
+                              QLatin1String(valueName));
 }
 
 // Reads a whole decimal number within [minimum, maximum] into value when the option is set.
@@ -81,7 +89,7 @@ bool readKeyFile(const QString& path, const QString& kind, QByteArray& key, QStr
         *error = QStringLiteral("Fichier de clé %1 illisible : %2").arg(kind, path);
         return false;
     }
-    key = file.read(4096).trimmed();
+    key = file.read(ServerLimits::MAX_KEY_FILE_BYTES).trimmed();
     if (key.isEmpty() || key.contains('\n')) {
         *error = QStringLiteral("Le fichier de clé %1 doit tenir une clé sur une ligne : %2").arg(kind, path);
         return false;
@@ -139,8 +147,8 @@ bool readAddress(const QCommandLineParser& parser, ServerOptions& options, QStri
             : QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + QStringLiteral("/images");
     options.redis = parser.value(QStringLiteral("redis"));
     options.redisInstance = parser.value(QStringLiteral("redis-instance"));
-    if (options.redisInstance.size() > ServerOptions::MAX_INSTANCE_LENGTH) {
-        *error = QStringLiteral("--redis-instance : %1 caractères au plus.").arg(ServerOptions::MAX_INSTANCE_LENGTH);
+    if (options.redisInstance.size() > ServerLimits::MAX_INSTANCE_LENGTH) {
+        *error = QStringLiteral("--redis-instance : %1 caractères au plus.").arg(ServerLimits::MAX_INSTANCE_LENGTH);
         return false;
     }
     return true;
@@ -159,17 +167,19 @@ bool readTls(const QCommandLineParser& parser, ServerOptions& options, QString* 
 
 bool readLimits(const QCommandLineParser& parser, ServerOptions& options, QString* error)
 {
-    qint64 quotaMib = options.quotaBytes / ServerOptions::MIB;
+    qint64 quotaMib = options.quotaBytes / ServerLimits::MIB;
     const bool ok =
-        readNumber(parser, QStringLiteral("max-upload-bytes"), 1024, 1024 * ServerOptions::MIB, options.maxUploadBytes,
+        readNumber(parser, QStringLiteral("max-upload-bytes"), ServerLimits::MIN_UPLOAD_BYTES,
+                   ServerLimits::MAX_UPLOAD_BYTES, options.maxUploadBytes, error)
+        && readInt(parser, QStringLiteral("max-age-hours"), 1, ServerLimits::MAX_AGE_HOURS, options.maxAgeHours, error)
+        && readNumber(parser, QStringLiteral("quota-mib"), 1, ServerLimits::MAX_QUOTA_MIB, quotaMib, error)
+        && readInt(parser, QStringLiteral("max-connections"), 1, ServerLimits::MAX_COUNT_OPTION, options.maxConnections,
                    error)
-        && readInt(parser, QStringLiteral("max-age-hours"), 1, 24 * 365, options.maxAgeHours, error)
-        && readNumber(parser, QStringLiteral("quota-mib"), 1, 1024 * 1024, quotaMib, error)
-        && readInt(parser, QStringLiteral("max-connections"), 1, 1000000, options.maxConnections, error)
-        && readInt(parser, QStringLiteral("max-connections-per-address"), 1, 1000000, options.maxConnectionsPerAddress,
-                   error)
-        && readInt(parser, QStringLiteral("uploads-per-minute"), 1, 1000000, options.uploadsPerMinute, error);
-    options.quotaBytes = quotaMib * ServerOptions::MIB;
+        && readInt(parser, QStringLiteral("max-connections-per-address"), 1, ServerLimits::MAX_COUNT_OPTION,
+                   options.maxConnectionsPerAddress, error)
+        && readInt(parser, QStringLiteral("uploads-per-minute"), 1, ServerLimits::MAX_COUNT_OPTION,
+                   options.uploadsPerMinute, error);
+    options.quotaBytes = quotaMib * ServerLimits::MIB;
     return ok;
 }
 
@@ -191,7 +201,8 @@ bool ServerOptions::parse(const QStringList& arguments, QString* error)
         option("port", "Port (default 8443).", "port"),
         option("listen", "Address (default 127.0.0.1).", "address"),
         option("storage", "Folder for the pictures.", "dir"),
-        option("max-upload-bytes", "Largest upload accepted (default 32 MiB).", "bytes"),
+        optionWithDefault("max-upload-bytes", "Largest upload accepted (default %1 MiB).",
+                          ServerLimits::DEFAULT_MAX_UPLOAD_BYTES / ServerLimits::MIB, "bytes"),
         option("upload-key-file",
                "File holding the key that every upload must carry (form field \"key\" or "
                "header X-Upload-Key).",
@@ -201,17 +212,16 @@ bool ServerOptions::parse(const QStringList& arguments, QString* error)
                "File holding the key that the WebSocket and /users need (header \"Authorization: Bearer KEY\"); "
                "without it anyone may follow any room.",
                "file"),
-        option("max-age-hours", "Pictures are deleted after this many hours (default 24).", "hours"),
-        option("quota-mib", "Pictures take at most this much disk; the oldest go first (default 1024).", "MiB"),
-        {QStringLiteral("max-connections"),
-         QStringLiteral("Connections open at once (default %1, and below the open-file limit).")
-             .arg(DEFAULT_MAX_CONNECTIONS),
-         QStringLiteral("count")},
-        {QStringLiteral("max-connections-per-address"),
-         QStringLiteral("Connections open at once from one address (default %1).")
-             .arg(DEFAULT_MAX_CONNECTIONS_PER_ADDRESS),
-         QStringLiteral("count")},
-        option("uploads-per-minute", "Uploads accepted from one address per minute (default 30).", "count"),
+        optionWithDefault("max-age-hours", "Pictures are deleted after this many hours (default %1).",
+                          ServerLimits::DEFAULT_MAX_AGE_HOURS, "hours"),
+        optionWithDefault("quota-mib", "Pictures take at most this much disk; the oldest go first (default %1).",
+                          ServerLimits::DEFAULT_QUOTA_MIB, "MiB"),
+        optionWithDefault("max-connections", "Connections open at once (default %1, and below the open-file limit).",
+                          ServerLimits::DEFAULT_MAX_CONNECTIONS, "count"),
+        optionWithDefault("max-connections-per-address", "Connections open at once from one address (default %1).",
+                          ServerLimits::DEFAULT_MAX_CONNECTIONS_PER_ADDRESS, "count"),
+        optionWithDefault("uploads-per-minute", "Uploads accepted from one address per minute (default %1).",
+                          ServerLimits::DEFAULT_UPLOADS_PER_MINUTE, "count"),
         option("redis",
                "Joins the instances that name the same Redis (a unix socket path or host:port): they share "
                "rooms, counts and catch-up; give them the same --storage folder.",

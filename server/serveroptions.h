@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "serverlimits.h"
+
 #include <QByteArray>
 #include <QHostAddress>
 #include <QSslConfiguration>
@@ -11,15 +13,6 @@
 // README's server section for how they add up).
 struct ServerOptions
 {
-    static constexpr qint64 MIB = 1024 * 1024;
-    static constexpr qint64 DEFAULT_MAX_UPLOAD_BYTES = 32 * MIB;
-    // A room of 2000 fetching its new photo holds 4000 connections at once (each reader's
-    // WebSocket and its download), with room for everyone else; some 76 KiB each under that
-    // crowd, as measured, keeps them within the memory figure in the README.
-    static constexpr int DEFAULT_MAX_CONNECTIONS = 4224;
-    static constexpr int DEFAULT_MAX_CONNECTIONS_PER_ADDRESS = 64;
-    // Descriptors kept back from the connection limit for pictures, the log and the listener.
-    static constexpr int RESERVED_DESCRIPTORS = 64;
 
     QSslConfiguration tls;
     // Plain HTTP and WebSocket behind a reverse proxy on the same machine.
@@ -27,7 +20,7 @@ struct ServerOptions
     QHostAddress address = QHostAddress(QHostAddress::LocalHost);
     quint16 port = 8443;
     QString storage;
-    qint64 maxUploadBytes = DEFAULT_MAX_UPLOAD_BYTES;
+    qint64 maxUploadBytes = ServerLimits::DEFAULT_MAX_UPLOAD_BYTES;
     // Empty: anyone may upload, which the command line allows only with --open-uploads.
     QByteArray uploadKey;
     bool openUploads = false;
@@ -36,27 +29,23 @@ struct ServerOptions
     QByteArray viewKey;
     // The program re-executed to decode each upload; empty: this very program.
     QString decoderProgram;
-    int maxAgeHours = 24;
-    qint64 quotaBytes = 1024 * MIB;
-    int maxConnections = DEFAULT_MAX_CONNECTIONS;
-    int maxConnectionsPerAddress = DEFAULT_MAX_CONNECTIONS_PER_ADDRESS;
-    int uploadsPerMinute = 30;
+    int maxAgeHours = ServerLimits::DEFAULT_MAX_AGE_HOURS;
+    qint64 quotaBytes = ServerLimits::DEFAULT_QUOTA_MIB * ServerLimits::MIB;
+    int maxConnections = ServerLimits::DEFAULT_MAX_CONNECTIONS;
+    int maxConnectionsPerAddress = ServerLimits::DEFAULT_MAX_CONNECTIONS_PER_ADDRESS;
+    int uploadsPerMinute = ServerLimits::DEFAULT_UPLOADS_PER_MINUTE;
 
     // Empty: the server runs alone. Otherwise the Redis (unix socket path or host:port) that
     // joins the instances of a group, and this instance's name among them (empty: made up).
     QString redis;
     QString redisInstance;
-    static constexpr int MAX_INSTANCE_LENGTH = 64;
 
     // Timings in milliseconds; tests shorten them.
-    int headTimeoutMs = 10000; // TLS handshake and request head together; the WebSocket handshake after it
-    int idleTimeoutMs = 15000; // longest silence while a body arrives or an answer leaves
-    int pingIntervalMs = 30000;
-    // A connection still in its handshake or head makes way for a newcomer only after this long,
-    // so a crowd reconnecting at once is not cut short by its own later members.
-    int evictAfterMs = 1000;
-    // A whole upload body (32 MiB at some 2 Mbit/s).
-    int bodyTimeoutMs = 120000;
+    int headTimeoutMs = ServerLimits::DEFAULT_HEAD_TIMEOUT_MS;
+    int idleTimeoutMs = ServerLimits::DEFAULT_IDLE_TIMEOUT_MS;
+    int pingIntervalMs = ServerLimits::DEFAULT_PING_INTERVAL_MS;
+    int evictAfterMs = ServerLimits::DEFAULT_EVICT_AFTER_MS;
+    int bodyTimeoutMs = ServerLimits::DEFAULT_BODY_TIMEOUT_MS;
     // With plain, the one peer whose X-Real-IP and X-Forwarded-For are believed.
     QHostAddress trustedProxy = QHostAddress(QHostAddress::LocalHost);
 

@@ -134,7 +134,7 @@ private slots:
         QCOMPARE(upload(m_form).status, 200);
         const QList<int> once{0, 0, 1, 1, 1, 0, 0}; // " r1 " trimmed; the last list refused whole
         QTRY_COMPARE(photos, once);
-        clients[0]->sendTextMessage(QString(RoomHub::MAX_INCOMING_MESSAGE_BYTES + 1, u'x'));
+        clients[0]->sendTextMessage(QString(ServerLimits::MAX_INCOMING_MESSAGE_BYTES + 1, u'x'));
         QTRY_COMPARE(get(u"/users"_s).body, QByteArray("6"));
         // WebSockets are on the root only, for pages of this server or none.
         QVERIFY(connectClient({}, u"/"_s, u"https://localhost:%1"_s.arg(m_server->port()))->isValid());
