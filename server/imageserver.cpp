@@ -68,8 +68,9 @@ ImageServer::ImageServer(const ServerOptions& options, QObject* parent)
     m_options.tls = ServerOptions::secureConfiguration(options.tls);
     m_listener.setTls(!options.plain);
     // Connections are taken a batch per turn of the event loop, between the handshakes and
-    // answers under way; past two batches the kernel holds the rest.
-    m_listener.setMaxPendingConnections(2 * ServerLimits::CONNECTIONS_TAKEN_PER_TURN);
+    // answers under way; behind a proxy every connection is the proxy's.
+    m_listener.setWaitBounds(ServerLimits::MAX_ACCEPTED_WAITING, options.plain ? 0 : options.maxConnectionsPerAddress,
+                             options.headTimeoutMs);
     m_listener.setListenBacklogSize(ServerLimits::LISTEN_BACKLOG);
     m_webSockets.setMaxPendingConnections(1 << 20);
     m_webSockets.setHandshakeTimeout(std::chrono::milliseconds(options.headTimeoutMs));
@@ -107,19 +108,40 @@ bool ImageServer::listen(const QHostAddress& address, quint16 port)
 
 void ImageServer::onNewConnection()
 {
+    scheduleTake(0);
+}
+
+void ImageServer::scheduleTake(int delayMs)
+{
     if (m_takeScheduled)
         return;
     m_takeScheduled = true;
-    QTimer::singleShot(0, this, &ImageServer::takeConnections);
+    QTimer::singleShot(delayMs, this, &ImageServer::takeConnections);
 }
 
+// While every waiting place is taken by a handshake under way, newcomers stay in the kernel's
+// backlog: turned away, a crowd's later members would lose their place to its earlier ones.
 void ImageServer::takeConnections()
 {
     m_takeScheduled = false;
-    for (int i = 0; i < ServerLimits::CONNECTIONS_TAKEN_PER_TURN && m_listener.hasPendingConnections(); ++i)
-        onConnectionAccepted(m_listener.nextPendingConnection());
+    for (int i = 0; i < ServerLimits::CONNECTIONS_TAKEN_PER_TURN && m_listener.hasPendingConnections(); ++i) {
+        if (!makeRoomToWait()) {
+            scheduleTake(ServerLimits::WAITING_FULL_RETRY_MS);
+            return;
+        }
+        QTcpSocket* socket = m_listener.nextPendingConnection();
+        if (!socket)
+            return;
+        onConnectionAccepted(socket);
+    }
     if (m_listener.hasPendingConnections())
-        onNewConnection();
+        scheduleTake(0);
+}
+
+bool ImageServer::makeRoomToWait()
+{
+    m_waiting.removeAll(nullptr);
+    return m_waiting.size() < MAX_WAITING || evictOldest(m_waiting);
 }
 
 void ImageServer::onConnectionAccepted(QTcpSocket* socket)
@@ -161,7 +183,7 @@ bool ImageServer::admitWaiting(HttpConnection* connection)
             same.append(waiting);
     }
     const bool addressFull = same.size() >= qMin(m_options.maxConnectionsPerAddress, MAX_WAITING);
-    if ((addressFull && !evictOldest(same)) || (m_waiting.size() >= MAX_WAITING && !evictOldest(m_waiting))) {
+    if (addressFull && !evictOldest(same)) {
         connection->abort();
         return false;
     }

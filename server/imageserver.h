@@ -34,8 +34,8 @@ class ImageServer : public QObject
 public:
     // Connections still in their TLS handshake or request head, at most as many per address as
     // that address may hold: older ones make way for newcomers. A room's crowd fetching its new
-    // photo at once fits, rather than pushing its own members out.
-    static constexpr int MAX_WAITING = 1024;
+    // photo at once fits whole, its handshakes run together, so a newcomer waits behind none.
+    static constexpr int MAX_WAITING = 4096;
     // The oldest waiting connections looked at for one to make way, so that a newcomer costs
     // little even when all of them are busy.
     static constexpr int EVICTION_CANDIDATES = 32;
@@ -63,7 +63,9 @@ private:
         QByteArray picture;
     };
     void onNewConnection();
+    void scheduleTake(int delayMs);
     void takeConnections();
+    bool makeRoomToWait();
     void onConnectionAccepted(QTcpSocket* socket);
     void onHeadReceived(HttpConnection* connection);
     void onBodyStartReceived(HttpConnection* connection, const QByteArray& start);
