@@ -274,7 +274,8 @@ async def connect_or_count(args, source, state, counter, **options):
     """A TLS connection from source, or None with state[counter] counted."""
     try:
         return await connect(args, source, **options)
-    except (OSError, asyncio.TimeoutError, ssl.SSLError):
+    except (OSError, asyncio.TimeoutError, ssl.SSLError) as error:
+        state.setdefault("why", set()).add(f"{type(error).__name__} {error}"[:80])
         state[counter] += 1
         return None
 

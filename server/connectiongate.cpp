@@ -15,8 +15,9 @@ ConnectionGate::ConnectionGate(const ServerOptions& options, PeerLimits& limits)
 {
     m_listener.setTls(!options.plain);
     // Connections are taken a batch per turn of the event loop, between the handshakes and
-    // answers under way; past two batches the kernel holds the rest.
-    m_listener.setMaxPendingConnections(2 * ServerLimits::CONNECTIONS_TAKEN_PER_TURN);
+    // answers under way; behind a proxy every connection is the proxy's.
+    m_listener.setWaitBounds(ServerLimits::MAX_ACCEPTED_WAITING, options.plain ? 0 : options.maxConnectionsPerAddress,
+                             options.headTimeoutMs);
     m_listener.setListenBacklogSize(ServerLimits::LISTEN_BACKLOG);
     connect(&m_listener, &QTcpServer::newConnection, this, &ConnectionGate::onNewConnection);
 }
@@ -37,19 +38,40 @@ bool ConnectionGate::admit(HttpConnection* connection, const QHostAddress& clien
 
 void ConnectionGate::onNewConnection()
 {
+    scheduleTake(0);
+}
+
+void ConnectionGate::scheduleTake(int delayMs)
+{
     if (m_takeScheduled)
         return;
     m_takeScheduled = true;
-    QTimer::singleShot(0, this, &ConnectionGate::takeConnections);
+    QTimer::singleShot(delayMs, this, &ConnectionGate::takeConnections);
 }
 
+// While every waiting place is taken by a handshake under way, newcomers stay with the listener:
+// turned away, a crowd's later members would lose their place to its earlier ones.
 void ConnectionGate::takeConnections()
 {
     m_takeScheduled = false;
-    for (int i = 0; i < ServerLimits::CONNECTIONS_TAKEN_PER_TURN && m_listener.hasPendingConnections(); ++i)
-        onConnectionAccepted(m_listener.nextPendingConnection());
+    for (int i = 0; i < ServerLimits::CONNECTIONS_TAKEN_PER_TURN && m_listener.hasPendingConnections(); ++i) {
+        if (!makeRoomToWait()) {
+            scheduleTake(ServerLimits::WAITING_FULL_RETRY_MS);
+            return;
+        }
+        QTcpSocket* socket = m_listener.nextPendingConnection();
+        if (!socket)
+            return;
+        onConnectionAccepted(socket);
+    }
     if (m_listener.hasPendingConnections())
-        onNewConnection();
+        scheduleTake(0);
+}
+
+bool ConnectionGate::makeRoomToWait()
+{
+    m_waiting.removeAll(nullptr);
+    return m_waiting.size() < ServerLimits::MAX_WAITING || evictOldest(m_waiting);
 }
 
 void ConnectionGate::onConnectionAccepted(QTcpSocket* socket)
@@ -98,8 +120,7 @@ bool ConnectionGate::admitWaiting(HttpConnection* connection)
             same.append(waiting);
     }
     const bool addressFull = same.size() >= qMin(m_options.maxConnectionsPerAddress, ServerLimits::MAX_WAITING);
-    if ((addressFull && !evictOldest(same))
-        || (m_waiting.size() >= ServerLimits::MAX_WAITING && !evictOldest(m_waiting))) {
+    if (addressFull && !evictOldest(same)) {
         connection->abort();
         return false;
     }

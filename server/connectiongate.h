@@ -34,7 +34,9 @@ signals:
 
 private:
     void onNewConnection();
+    void scheduleTake(int delayMs);
     void takeConnections();
+    bool makeRoomToWait();
     void onConnectionAccepted(QTcpSocket* socket);
     void onHeadReceived(HttpConnection* connection);
     bool admitWaiting(HttpConnection* connection);

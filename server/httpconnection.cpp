@@ -30,6 +30,7 @@ qsizetype headEnd(const QByteArray& bytes, qsizetype& length)
 HttpConnection::HttpConnection(QTcpSocket* socket, qint64 maxBodyBytes, Timeouts timeouts, QObject* parent)
     : QObject(parent)
     , m_socket(socket)
+    , m_peer(socket->peerAddress())
     , m_maxBodyBytes(maxBodyBytes)
     , m_timeouts(timeouts)
 {
@@ -53,7 +54,7 @@ HttpConnection::HttpConnection(QTcpSocket* socket, qint64 maxBodyBytes, Timeouts
 
 QHostAddress HttpConnection::peerAddress() const
 {
-    return m_socket ? m_socket->peerAddress() : QHostAddress();
+    return m_socket ? m_peer : QHostAddress();
 }
 
 void HttpConnection::abort()

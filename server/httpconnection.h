@@ -78,6 +78,8 @@ private:
     void drain();
 
     QTcpSocket* m_socket;
+    // Asked of every waiting connection for each newcomer: the socket would build it each time.
+    QHostAddress m_peer;
     qint64 m_maxBodyBytes;
     Timeouts m_timeouts;
     HttpRequest m_request;

@@ -48,7 +48,7 @@ void quitOnTerminationSignals(QCoreApplication& application)
 void fitConnectionsToOpenFiles(ServerOptions& options)
 {
     const int openFiles = ServerOptions::raiseOpenFileLimit();
-    const int fitting = qMax(1, openFiles - ServerLimits::RESERVED_DESCRIPTORS);
+    const int fitting = qMax(1, openFiles - ServerLimits::RESERVED_DESCRIPTORS - ServerLimits::MAX_ACCEPTED_WAITING);
     if (options.maxConnections > fitting) {
         qWarning().noquote() << "Limite de fichiers ouverts" << openFiles << ":" << fitting
                              << "connexions au plus au lieu de" << options.maxConnections;
@@ -62,6 +62,9 @@ int main(int argc, char* argv[])
 {
     if (argc == 2 && qstrcmp(argv[1], DecodeWorker::WORKER_ARGUMENT) == 0)
         return DecodeWorker::runChild(argc, argv);
+    // GLib's event loop looks through every socket it watches on each change of one: a room's
+    // crowd of thousands spent half the server's time there. Qt's own loop keeps them hashed.
+    qputenv("QT_NO_GLIB", "1");
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("glimdeck-server"));
 

@@ -133,15 +133,20 @@ constexpr qint64 MAX_SENDING_PICTURE_BYTES = 32 * KIB * KIB;
 // 50 overflowed when a room's crowd opened at once: the kernel then dropped newcomers' openings,
 // and each waited a second or more for its retry, a normal client among them.
 constexpr int LISTEN_BACKLOG = 4096;
+// Connections accepted but not yet taken, handed out in turns by address; as many again as the
+// kernel holds, each an open file beside the connections taken.
+constexpr int MAX_ACCEPTED_WAITING = LISTEN_BACKLOG;
 // Connections taken from the listener in one turn of the event loop. Taking a crowd's thousands
 // in one go held every handshake under way past its deadline, and the crowd's members pushed
 // each other out before any got in.
 constexpr int CONNECTIONS_TAKEN_PER_TURN = 64;
+// How soon the listener is looked at again while every waiting place is taken.
+constexpr int WAITING_FULL_RETRY_MS = 10;
 
 // Connections still in their TLS handshake or request head, at most as many per address as
 // that address may hold: older ones make way for newcomers. A room's crowd fetching its new
-// photo at once fits, rather than pushing its own members out.
-constexpr int MAX_WAITING = 1024;
+// photo at once fits whole, its handshakes run together, so a newcomer waits behind none.
+constexpr int MAX_WAITING = 4096;
 // The oldest waiting connections looked at for one to make way, so that a newcomer costs
 // little even when all of them are busy.
 constexpr int EVICTION_CANDIDATES = 32;
