@@ -30,8 +30,8 @@
 # are still the server's).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-# shellcheck source=scripts/figures-lib.sh
-source scripts/figures-lib.sh
+# shellcheck source=scripts/lib.sh
+source scripts/lib.sh
 
 silent=2000 subscribers=2000 quiet=200 photos=300 megabytes=300 crowd=1000 rounds=10 slow_seconds=60
 flood_seconds=20 openings=64 upload_seconds=40 readers=2000 slow_readers=200 read_seconds=60 fetch_seconds=180
@@ -87,9 +87,9 @@ trap 'exit 130' INT TERM
 build() {
     if [ -n "$server" ]; then
         certs=$work/certs
-        scripts/make-certs.sh "$certs" >/dev/null 2>&1
+        ensure_certs "$certs" >/dev/null 2>&1
     else
-        GLIMDECK_EXTRA_PACKAGES="python3 curl slowhttptest testssl.sh redis-server" GLIMDECK_DEPS_ONLY=1 scripts/setup.sh
+        GLIMDECK_EXTRA_PACKAGES="python3 curl iproute2 slowhttptest testssl.sh redis-server" GLIMDECK_DEPS_ONLY=1 scripts/setup.sh
         build_for_figures glimdeck-server
         server=build-reliability/server/glimdeck-server
     fi
@@ -145,11 +145,8 @@ start_server() {
         --port "$server_port" --listen 127.0.0.1 --storage "$work/storage" ${GLIMDECK_ATTACK_SERVER_OPTIONS:-} \
         >>"$work/server.log" 2>&1 &
     server_pid=$!
-    local i
-    for ((i = 0; i < 100; ++i)); do
-        [ "$(normal_wait_ms 127.0.0.1)" != fail ] && return 0
-        sleep 0.1
-    done
+    wait_answer "$server_pid" 100 --cacert "$certs/ca.pem" --resolve "localhost:$PORT:127.0.0.1" \
+        "https://localhost:$PORT/users" && return 0
     tail -5 "$work/server.log"
     echo "attack: glimdeck-server did not start" >&2
     exit 1
@@ -446,21 +443,6 @@ stop_group() {
     group_pids=()
 }
 
-# A free loopback port.
-free_port() {
-    python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
-}
-
-# Waits until curl with these arguments gets a 200; fails after 10 s.
-wait_answer() {
-    local i
-    for ((i = 0; i < 100; ++i)); do
-        [ "$(curl -s -o /dev/null -w '%{http_code}' --max-time 2 "$@" || true)" = 200 ] && return 0
-        sleep 0.1
-    done
-    return 1
-}
-
 # Starts a plain instance for nginx on PORT with OPTIONS; prints nothing, fails if it does not answer.
 start_instance() {
     local port=$1
@@ -468,7 +450,7 @@ start_instance() {
     "$server" --no-tls --port "$port" --listen 127.0.0.1 --upload-key-file "$work/upload.key" \
         --max-connections $((fans * 2)) "$@" >>"$work/server.log" 2>&1 &
     group_pids+=($!)
-    wait_answer "http://127.0.0.1:$port/users" || { tail -5 "$work/server.log" && miss "an instance did not start"; }
+    wait_answer "$!" 100 "http://127.0.0.1:$port/users" || { tail -5 "$work/server.log" && miss "an instance did not start"; }
 }
 
 # nginx on $PORT with the shipped group site, its upstream the instances on PORTS.
@@ -488,7 +470,7 @@ start_group_nginx() {
         -e "s/^worker_processes .*/&\nworker_rlimit_nofile $((fans * 8));/" tests/data/nginx-test.conf >"$dir/nginx.conf"
     nginx -p "$dir" -c nginx.conf -e error.log &
     group_pids+=($!)
-    wait_answer --cacert "$certs/ca.pem" --resolve "localhost:$PORT:127.0.0.1" "https://localhost:$PORT/users" ||
+    wait_answer "$!" 100 --cacert "$certs/ca.pem" --resolve "localhost:$PORT:127.0.0.1" "https://localhost:$PORT/users" ||
         { tail -5 "$dir/error.log" && miss "nginx did not start"; }
 }
 
@@ -512,8 +494,10 @@ run_group() {
     redis-server --port 0 --unixsocket "$work/redis.sock" --save '' --appendonly no --daemonize no \
         >"$work/redis.log" 2>&1 &
     group_pids+=($!)
-    port1=$(free_port) port2=$(free_port)
+    # Each port is taken before the next is picked.
+    port1=$(free_port)
     start_instance "$port1" --storage "$work/storage-two" --redis "$work/redis.sock" --redis-instance one
+    port2=$(free_port)
     start_instance "$port2" --storage "$work/storage-two" --redis "$work/redis.sock" --redis-instance two
     start_group_nginx "$port1" "$port2"
     time_delivery two

@@ -6,6 +6,8 @@
 # Needs ImageMagick, python3 and curl; builds the server in build/ if it is missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# shellcheck source=scripts/lib.sh
+source scripts/lib.sh
 PORT=${PORT:-18480}
 server=build/server/glimdeck-server
 [ -x "$server" ] || cmake --build build --target glimdeck-server
@@ -43,7 +45,8 @@ PY
 
 "$server" --no-tls --port "$PORT" --storage "$work/storage" --open-uploads >"$work/server.log" 2>&1 &
 server_pid=$!
-for _ in $(seq 50); do curl -sf "http://127.0.0.1:$PORT/users" >/dev/null && break; sleep 0.1; done
+wait_answer "$server_pid" 50 "http://127.0.0.1:$PORT/users" ||
+    { tail -5 "$work/server.log" && echo "photo-figures: glimdeck-server did not start" >&2 && exit 1; }
 curl -sf -o /dev/null -F room=photo -F message=figures -F "picture=@$work/phone.jpg" "http://127.0.0.1:$PORT/upload"
 stored=$(ls "$work"/storage/*)
 before=$(stat -c %s "$work/phone.jpg")

@@ -10,8 +10,8 @@
 # Exits non-zero when a goal is missed. --quick shortens every part.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-# shellcheck source=scripts/figures-lib.sh
-source scripts/figures-lib.sh
+# shellcheck source=scripts/lib.sh
+source scripts/lib.sh
 
 uploads=1000 restarts=30 fuzz_seconds=60
 if [ "${1:-}" = --quick ]; then
@@ -40,7 +40,7 @@ trap cleanup EXIT
 trap 'exit 130' INT TERM
 
 build() {
-    GLIMDECK_DEPS_ONLY=1 scripts/setup.sh
+    GLIMDECK_EXTRA_PACKAGES="curl iproute2" GLIMDECK_DEPS_ONLY=1 scripts/setup.sh
     build_for_figures glimdeck glimdeck-server glimdeck-loadclients
 }
 
@@ -60,13 +60,12 @@ wait_for_lines() {
 }
 
 start_server() {
-    local before
-    before=$(count_lines "$work/server.log" "écoute sur")
     QT_MESSAGE_PATTERN=$LOG_PATTERN build-reliability/server/glimdeck-server \
         --cert "$certs/server.pem" --key "$certs/server.key" --port "$PORT" --listen 127.0.0.1 \
         --storage "$work/storage" --uploads-per-minute 100000 --open-uploads >>"$work/server.log" 2>&1 &
     server_pid=$!
-    wait_for_lines "$work/server.log" "écoute sur" "$before" 10 || {
+    wait_answer "$server_pid" 100 --cacert "$certs/ca.pem" --resolve "localhost:$PORT:127.0.0.1" \
+        "https://localhost:$PORT/users" || {
         tail -5 "$work/server.log"
         echo "reliability: glimdeck-server did not start" >&2
         exit 1

@@ -7,6 +7,8 @@
 # Usage: run.sh [--port PORT] [-DSETTING=VALUE ...]   (settings go to CMake's configure step)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# shellcheck source=scripts/lib.sh
+source scripts/lib.sh
 demo="$(pwd)/.demo"
 certs="$demo/certs"
 build="build-demo"
@@ -41,22 +43,17 @@ if ! [[ "$port" =~ ^[0-9]+$ ]] || [ "$port" -lt 1024 ] || [ "$port" -gt 65535 ];
     fail "the port must be a number from 1024 to 65535, not \"$port\""
 fi
 
-# The process listening on PORT, as ss shows it (empty when the port is free).
-listener() {
-    ss -Hltnp "sport = :$port" 2>/dev/null || true
-}
 check_port_free() {
-    local owner name
-    owner=$(listener)
-    [ -n "$owner" ] || return 0
-    name=$(grep -o 'users:(("[^"]*' <<<"$owner" | head -1 | cut -d'"' -f2 || true)
+    local name
+    port_is_free "$port" && return 0
+    name=$(ss -Hltnp "sport = :$port" 2>/dev/null | grep -o 'users:(("[^"]*' | head -1 | cut -d'"' -f2 || true)
     fail "port $port is taken by ${name:-another program}; stop it, or run: scripts/run.sh --port 9443"
 }
 
 GLIMDECK_EXTRA_PACKAGES="${GLIMDECK_EXTRA_PACKAGES:-} curl iproute2" GLIMDECK_DEPS_ONLY=1 scripts/setup.sh
 check_port_free
 mkdir -p "$demo"
-openssl x509 -checkend 86400 -noout -in "$certs/server.pem" >/dev/null 2>&1 || scripts/make-certs.sh "$certs"
+ensure_certs "$certs"
 # Only clients built with the demo's view key may follow its rooms.
 [ -s "$demo/view.key" ] || (umask 077 && openssl rand -hex 16 >"$demo/view.key")
 
@@ -106,19 +103,14 @@ server_pid=$!
 
 # Answering means: our process holds the port, and the certificate it shows is trusted by the
 # authority the client is built with.
-for ((tenth = 0; ; ++tenth)); do
-    kill -0 "$server_pid" 2>/dev/null || { sleep 0.2; fail "glimdeck-server could not start: $(last_line "$server_log")"; }
-    if grep -q "pid=$server_pid," <<<"$(listener)"; then
-        status=0
-        curl -sS --max-time 5 --cacert "$certs/ca.pem" -H "Authorization: Bearer $(cat "$demo/view.key")" \
-            -o /dev/null "https://localhost:$port/users" \
-            2>"$demo/curl.err" || status=$?
-        [ "$status" -eq 0 ] && break
-        [ "$status" -eq 7 ] || fail "glimdeck-server does not answer with a certificate of $certs/ca.pem: $(head -1 "$demo/curl.err")"
-    fi
-    [ "$tenth" -lt "$ANSWER_TENTHS" ] || fail "glimdeck-server did not answer on port $port within 15 s"
-    sleep 0.1
-done
+status=0
+wait_answer "$server_pid" "$ANSWER_TENTHS" --cacert "$certs/ca.pem" -H "Authorization: Bearer $(cat "$demo/view.key")" \
+    "https://localhost:$port/users" || status=$?
+case $status in
+1) fail "glimdeck-server did not answer on port $port within 15 s" ;;
+2) sleep 0.2 && fail "glimdeck-server could not start: $(last_line "$server_log")" ;;
+3) fail "glimdeck-server does not answer with a certificate of $certs/ca.pem: $answer_error" ;;
+esac
 
 if [ -n "${DISPLAY:-}" ]; then
     "$client_program" &

@@ -21,6 +21,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
+# shellcheck source=scripts/lib.sh
+source scripts/lib.sh
 STEP=${1:-all}
 [ $# -eq 0 ] || shift
 
@@ -213,26 +215,12 @@ build_qt() {
     log "Qt built in $((SECONDS - started)) s"
 }
 
+# The same CMake files as the Linux build; the tests run under Wine through CTest's emulator.
 # The Windows build talks to localhost:PORT and trusts an authority of its own, made here, so
 # that it can be run against the Linux server; the port is kept while it stays free.
-port_is_free() { [ -z "$(ss -Hltn "sport = :$1")" ]; }
-choose_port() {
-    local port
-    port=$(sed -n 's/^GLIMDECK_SERVER_HOST:STRING=localhost:\([0-9]*\)$/\1/p' "$BUILD/CMakeCache.txt" 2>/dev/null || true)
-    if [ -z "$port" ] || ! port_is_free "$port"; then
-        for _ in $(seq 100); do
-            port=$((20000 + RANDOM % 10000))
-            port_is_free "$port" && break
-        done
-    fi
-    echo "$port"
-}
-
-# The same CMake files as the Linux build; the tests run under Wine through CTest's emulator.
 build_glimdeck() {
     local certs=$BUILD/certs
-    openssl x509 -checkend 86400 -noout -in "$certs/server.pem" >/dev/null 2>&1 ||
-        scripts/make-certs.sh "$certs" 30
+    ensure_certs "$certs" 30
     log "building Glim-deck for Windows into $BUILD"
     mkdir -p "$BUILD"
     heavy cmake -S "$ROOT" -B "$BUILD" -G Ninja \
@@ -242,7 +230,7 @@ build_glimdeck() {
         -DQT_HOST_PATH=/usr \
         -DQT_HOST_PATH_CMAKE_DIR="$HOST_CMAKE_DIR" \
         -DCMAKE_CROSSCOMPILING_EMULATOR="$WINE" \
-        -DGLIMDECK_SERVER_HOST="localhost:$(choose_port)" \
+        -DGLIMDECK_SERVER_HOST="localhost:$(build_port "$BUILD")" \
         -DGLIMDECK_SERVER_CA="$certs/ca.pem" \
         "$@" >"$BUILD/configure.log" 2>&1 || {
         tail -n 30 "$BUILD/configure.log"
@@ -298,7 +286,7 @@ run_program() {
         return 1
     fi
     local port
-    port=$(sed -n 's/^GLIMDECK_SERVER_HOST:STRING=localhost:\([0-9]*\)$/\1/p' "$BUILD/CMakeCache.txt")
+    port=$(configured_port "$BUILD")
     port_is_free "$port" || { log "port $port is taken: run scripts/windows.sh build again"; return 1; }
     wine_environment "$work/prefix"
     trap 'stop_wine; [ -z "${server_pid:-}" ] || kill "$server_pid" 2>/dev/null || true' EXIT
