@@ -16,10 +16,11 @@ ConnectionGate::ConnectionGate(const ServerOptions& options, PeerLimits& limits)
     m_listener.setTls(!options.plain);
     // Connections are taken a batch per turn of the event loop, between the handshakes and
     // answers under way; behind a proxy every connection is the proxy's.
-    m_listener.setWaitBounds(ServerLimits::MAX_ACCEPTED_WAITING, options.plain ? 0 : options.maxConnectionsPerAddress,
+    m_listener.setWaitBounds(options.maxAcceptedWaiting, options.plain ? 0 : options.maxConnectionsPerAddress,
                              options.headTimeoutMs);
     m_listener.setListenBacklogSize(ServerLimits::LISTEN_BACKLOG);
     connect(&m_listener, &QTcpServer::newConnection, this, &ConnectionGate::onNewConnection);
+    connect(&m_listener, &QTcpServer::acceptError, this, &ConnectionGate::onAcceptError);
 }
 
 bool ConnectionGate::listen(const QHostAddress& address, quint16 port)
@@ -34,6 +35,17 @@ bool ConnectionGate::admit(HttpConnection* connection, const QHostAddress& clien
         return true;
     connection->respond(429, HttpConnection::TEXT, "Trop de connexions depuis votre adresse.\n");
     return false;
+}
+
+// The listener stops accepting after an error such as running out of open files; it tries again
+// once connections have had time to close, rather than never.
+void ConnectionGate::onAcceptError()
+{
+    qWarning().noquote() << "Acceptation impossible :" << m_listener.errorString();
+    QTimer::singleShot(ServerLimits::ACCEPT_RETRY_MS, this, [this] {
+        if (m_listener.isListening())
+            m_listener.resumeAccepting();
+    });
 }
 
 void ConnectionGate::onNewConnection()

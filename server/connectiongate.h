@@ -34,6 +34,7 @@ signals:
 
 private:
     void onNewConnection();
+    void onAcceptError();
     void scheduleTake(int delayMs);
     void takeConnections();
     bool makeRoomToWait();

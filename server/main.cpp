@@ -44,16 +44,18 @@ void quitOnTerminationSignals(QCoreApplication& application)
 }
 #endif
 
-// Every connection holds a descriptor: stay below the open-file limit, whatever was asked.
+// Every connection holds a descriptor, taken or still waiting with the listener: stay below the
+// open-file limit, whatever was asked. Those waiting get what the taken ones leave.
 void fitConnectionsToOpenFiles(ServerOptions& options)
 {
     const int openFiles = ServerOptions::raiseOpenFileLimit();
-    const int fitting = qMax(1, openFiles - ServerLimits::RESERVED_DESCRIPTORS - ServerLimits::MAX_ACCEPTED_WAITING);
+    const int fitting = qMax(1, openFiles - ServerLimits::RESERVED_DESCRIPTORS);
     if (options.maxConnections > fitting) {
         qWarning().noquote() << "Limite de fichiers ouverts" << openFiles << ":" << fitting
                              << "connexions au plus au lieu de" << options.maxConnections;
         options.maxConnections = fitting;
     }
+    options.maxAcceptedWaiting = qBound(1, fitting - options.maxConnections, ServerLimits::MAX_ACCEPTED_WAITING);
 }
 
 } // namespace

@@ -142,6 +142,8 @@ constexpr int MAX_ACCEPTED_WAITING = LISTEN_BACKLOG;
 constexpr int CONNECTIONS_TAKEN_PER_TURN = 64;
 // How soon the listener is looked at again while every waiting place is taken.
 constexpr int WAITING_FULL_RETRY_MS = 10;
+// How soon the listener accepts again after failing to, as when every open file is in use.
+constexpr int ACCEPT_RETRY_MS = 1000;
 
 // Connections still in their TLS handshake or request head, at most as many per address as
 // that address may hold: older ones make way for newcomers. A room's crowd fetching its new

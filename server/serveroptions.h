@@ -33,6 +33,8 @@ struct ServerOptions
     qint64 quotaBytes = ServerLimits::DEFAULT_QUOTA_MIB * ServerLimits::MIB;
     int maxConnections = ServerLimits::DEFAULT_MAX_CONNECTIONS;
     int maxConnectionsPerAddress = ServerLimits::DEFAULT_MAX_CONNECTIONS_PER_ADDRESS;
+    // Connections accepted but not yet taken; fitted to the open files the taken ones leave.
+    int maxAcceptedWaiting = ServerLimits::MAX_ACCEPTED_WAITING;
     int uploadsPerMinute = ServerLimits::DEFAULT_UPLOADS_PER_MINUTE;
 
     // Empty: the server runs alone. Otherwise the Redis (unix socket path or host:port) that
