@@ -125,7 +125,6 @@ void ConnectionGate::onHeadReceived(HttpConnection* connection)
 
 bool ConnectionGate::admitWaiting(HttpConnection* connection)
 {
-    m_waiting.removeAll(nullptr);
     QList<QPointer<HttpConnection>> same;
     for (const QPointer<HttpConnection>& waiting : std::as_const(m_waiting)) {
         if (!m_options.plain && waiting->peerAddress() == connection->peerAddress())
