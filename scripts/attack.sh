@@ -129,9 +129,11 @@ start_nginx() {
     sed -e '/listen \[::\]:443 ssl;/d' -e "s/listen 443 ssl;/listen 127.0.0.1:$PORT ssl;/" \
         -e "s|/etc/letsencrypt/live/photos.example.org/fullchain.pem|$certs/server.pem|" \
         -e "s|/etc/letsencrypt/live/photos.example.org/privkey.pem|$certs/server.key|" \
+        -e "s|/var/lib/nginx/glimdeck-pictures|$work/nginx/pictures|" \
         -e "s/server 127.0.0.1:8080;/server 127.0.0.1:$server_port;/" deploy/nginx/glimdeck-server.conf >"$work/nginx/site.conf"
     sed -e "s/worker_connections 256;/worker_connections $(($(ulimit -n) / 2));/" \
-        -e "/^worker_processes/a worker_rlimit_nofile $(ulimit -n);" -e "/@SITE@/{r $work/nginx/site.conf" -e 'd}' \
+        -e "s/^worker_processes .*/worker_processes auto;\nworker_rlimit_nofile $(ulimit -n);/" \
+        -e "/@SITE@/{r $work/nginx/site.conf" -e 'd}' \
         tests/data/nginx-test.conf >"$work/nginx/nginx.conf"
     "$(PATH=$PATH:/usr/sbin command -v nginx)" -p "$work/nginx" -c nginx.conf -e error.log &
     nginx_pid=$!
@@ -464,6 +466,7 @@ start_group_nginx() {
         -e "s|/etc/letsencrypt/live/photos.example.org/fullchain.pem|$certs/server.pem|" \
         -e "s|/etc/letsencrypt/live/photos.example.org/privkey.pem|$certs/server.key|" \
         -e '/server 127.0.0.1:8082/d' -e "s|^ *server 127.0.0.1:8081.*|$upstream|" \
+        -e "s|/var/lib/nginx/glimdeck-pictures|$dir/pictures|" \
         deploy/nginx/glimdeck-group.conf >"$dir/site.conf"
     # Two connections (client and instance) for each subscriber.
     sed -e "/@SITE@/r $dir/site.conf" -e '/@SITE@/d' -e "s/worker_connections .*/worker_connections $((fans * 4));/" \

@@ -120,23 +120,44 @@ void ConnectionGate::startEncryption(QTcpSocket* socket)
 
 void ConnectionGate::onHeadReceived(HttpConnection* connection)
 {
-    m_waiting.removeOne(connection);
+    dropWaiting(connection);
 }
 
 bool ConnectionGate::admitWaiting(HttpConnection* connection)
 {
-    QList<QPointer<HttpConnection>> same;
-    for (const QPointer<HttpConnection>& waiting : std::as_const(m_waiting)) {
-        if (!m_options.plain && waiting->peerAddress() == connection->peerAddress())
-            same.append(waiting);
+    if (m_options.plain) {
+        m_waiting.append(connection);
+        return true;
     }
+    const QHostAddress key = PeerLimits::keyOf(connection->peerAddress());
+    QList<QPointer<HttpConnection>>& same = m_waitingByAddress[key];
     const bool addressFull = same.size() >= qMin(m_options.maxConnectionsPerAddress, ServerLimits::MAX_WAITING);
     if (addressFull && !evictOldest(same)) {
         connection->abort();
         return false;
     }
     m_waiting.append(connection);
+    same.append(connection);
+    // A connection closed while it waits leaves its address's list; an address with none left
+    // leaves the table.
+    connect(connection, &QObject::destroyed, this, [this, key] {
+        auto found = m_waitingByAddress.find(key);
+        if (found == m_waitingByAddress.end())
+            return;
+        found->removeAll(nullptr);
+        if (found->isEmpty())
+            m_waitingByAddress.erase(found);
+    });
     return true;
+}
+
+void ConnectionGate::dropWaiting(HttpConnection* connection)
+{
+    if (!m_waiting.removeOne(connection) || m_options.plain)
+        return;
+    auto found = m_waitingByAddress.find(PeerLimits::keyOf(connection->peerAddress()));
+    if (found != m_waitingByAddress.end())
+        found->removeOne(connection);
 }
 
 // Drops the oldest of waiting (the first) that may make way; false when nothing was dropped. A
@@ -156,7 +177,7 @@ bool ConnectionGate::evictOldest(const QList<QPointer<HttpConnection>>& waiting)
             && (candidate->ageMs() < ServerLimits::SPOKEN_EVICTION_FACTOR * m_options.evictAfterMs
                 || SocketBacklog::unreadBytes(candidate->socket()) > 0))
             continue;
-        m_waiting.removeOne(candidate);
+        dropWaiting(candidate);
         candidate->abort();
         return true;
     }

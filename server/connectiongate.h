@@ -4,6 +4,8 @@
 #include "connectionlistener.h"
 #include "serveroptions.h"
 
+#include <QHash>
+#include <QHostAddress>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -41,6 +43,7 @@ private:
     void onConnectionAccepted(QTcpSocket* socket);
     void onHeadReceived(HttpConnection* connection);
     bool admitWaiting(HttpConnection* connection);
+    void dropWaiting(HttpConnection* connection);
     bool evictOldest(const QList<QPointer<HttpConnection>>& waiting);
     void startEncryption(QTcpSocket* socket);
 
@@ -49,5 +52,7 @@ private:
     ConnectionListener m_listener;
     bool m_takeScheduled = false;
     QList<QPointer<HttpConnection>> m_waiting;
+    // The same connections by address (IPv6 by its /64), for each address's own bound.
+    QHash<QHostAddress, QList<QPointer<HttpConnection>>> m_waitingByAddress;
     int m_connections = 0;
 };
