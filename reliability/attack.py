@@ -361,12 +361,16 @@ async def fetch(args, source, path, state):
         while time.monotonic() - start < args.seconds and received != expected:
             chunk = await asyncio.wait_for(reader.read(step if args.rate else 1 << 16), 30)
             if not chunk:
+                state.setdefault("why", set()).add("closed")
                 break
             received += len(chunk)
             if expected is None:
                 head += chunk
                 end = head.find(b"\r\n\r\n")
-                if end >= 0 and head.startswith(b"HTTP/1.1 200"):
+                if end >= 0 and not head.startswith(b"HTTP/1.1 200"):
+                    state.setdefault("why", set()).add(head[:12].decode(errors="replace"))
+                    break
+                if end >= 0:
                     length = [line for line in head[:end].split(b"\r\n") if line.lower().startswith(b"content-length:")]
                     expected = end + 4 + int(length[0].split(b":")[1])
                     state["size"] = expected
