@@ -16,12 +16,11 @@ class TestServerLink : public QObject
 {
     Q_OBJECT
 
-    const QString m_path = (QStandardPaths::setTestModeEnabled(true), RoomListFile::path()); // under test mode
+    const QString m_path = RoomListFile::path();
     TestWebSocketServer m_server;
     WebSocketClient* m_client = nullptr;
 
     static QByteArray json(QStringList r) { return QJsonDocument::fromVariant(r).toJson(QJsonDocument::Compact); }
-    // Each room list goes with a catch-up request.
     static QStringList sent(const QString& j)
     {
         return {"{\"data\":{\"rooms\":" + j + "},\"event\":\"room:changed\"}",
@@ -35,14 +34,19 @@ class TestServerLink : public QObject
         return texts;
     }
 
+public:
+    static void initMain() { QStandardPaths::setTestModeEnabled(true); }
+
 private slots:
     void initTestCase()
     {
-        QVERIFY(TestCertificates::trustInProcess()); // which adds its authority to the system's; they stay trusted
+        QVERIFY(TestCertificates::trustInProcess()); // the system's authorities stay trusted
         const QList<QSslCertificate> trusted = QSslConfiguration::defaultConfiguration().caCertificates();
         const QList<QSslCertificate> system = QSslConfiguration::systemCaCertificates();
-        QVERIFY(!system.isEmpty() && QSet(trusted.begin(), trusted.end()).contains(QSet(system.begin(), system.end())));
-        m_client = new WebSocketClient(m_server.listen() ? m_server.url() : QUrl(), 100, this);
+        QVERIFY(!system.isEmpty());
+        QVERIFY(QSet(trusted.begin(), trusted.end()).contains(QSet(system.begin(), system.end())));
+        QVERIFY(m_server.listen());
+        m_client = new WebSocketClient(m_server.url(), 100, this);
         QVERIFY(QSignalSpy(m_client, &WebSocketClient::connected).wait(5000));
     }
 
@@ -63,10 +67,10 @@ private slots:
         QCOMPARE(log.count(u"Hide settings"_s), 1);
     }
 
-    // Muted in the window: the room's photos are kept as seen, never shown; the mute ends by itself after a restart.
+    // A muted room's photos are kept as seen, never shown.
     void mutedRoom()
     {
-        qDeleteAll(windows<Settings>()); // left open by the case before
+        qDeleteAll(windows<Settings>());
         QVERIFY(writeFile(m_path, R"(["r1","r2"])"));
         QFile::remove(PauseFile::path());
         QDateTime now = QDateTime::currentDateTime();
@@ -95,7 +99,7 @@ private slots:
         QCOMPARE(glimDeck->findChild<RecentPhotos*>()->unseenCount(), 1);
         qDeleteAll(windows<Settings>());
         glimDeck.reset();
-        now = until.addMSecs(-300); // restarted just before the end
+        now = until.addMSecs(-300);
         glimDeck = std::make_unique<GlimDeck>([&now] { return now; });
         QVERIFY(QMetaObject::invokeMethod(glimDeck.get(), "displaySettings"));
         QVERIFY(!muteText().isEmpty());
@@ -111,23 +115,27 @@ private slots:
     void fileAtConnectionAndInWindow()
     {
         QFETCH(QByteArray, content);   // null: no file
-        QFETCH(QString, atConnection); // the list sent, or where a parse error lies and what is around it
+        QFETCH(QString, atConnection); // the list sent, or the parse error logged
         QFETCH(QStringList, rows);     // shown; each change is saved whole and sent
-        const bool sending = atConnection.startsWith('['), damaged = !content.isNull() && !sending;
-        QVERIFY(QFileInfo(m_path).dir().removeRecursively() && (content.isNull() || writeFile(m_path, content)));
+        const bool sending = atConnection.startsWith('[');
+        const bool damaged = !content.isNull() && !sending;
+        QVERIFY(QFileInfo(m_path).dir().removeRecursively());
+        if (!content.isNull())
+            QVERIFY(writeFile(m_path, content));
         m_server.clearReceived();
         LogCapture log;
         m_server.dropConnections();
         QVERIFY(QSignalSpy(m_client, &WebSocketClient::disconnected).wait(5000));
-        m_client->sendRooms({u"perdu"_s}); // while the connection is down: lost, quietly
+        m_client->sendRooms({u"perdu"_s}); // lost, quietly
         QVERIFY(QSignalSpy(m_client, &WebSocketClient::connected).wait(5000));
         const QStringList debug = log.lines().filter(QRegularExpression(u"^Erreur (de parsing|à)|^Extrait|perdu"_s));
-        QCOMPARE(debug.mid(!sending).join('\n'), sending ? QString() : atConnection); // the error's wording varies
+        QCOMPARE(debug.mid(!sending).join('\n'), sending ? QString() : atConnection);
         Settings window(m_client);
-        QVERIFY(readFile(m_path) == content && QFile::exists(m_path) == !content.isNull());
-        QTest::keyClicks(window.findChild<QLineEdit*>(u"textInput"_s), u"\rabc"_s); // \r: Enter
+        QCOMPARE(readFile(m_path), content);
+        QLineEdit* input = window.findChild<QLineEdit*>(u"textInput"_s);
+        QTest::keyClicks(input, u"\rabc"_s); // \r: Enter
         QTest::mouseClick(window.findChild<QPushButton*>(u"validateButton"_s), Qt::LeftButton);
-        QTest::keyClicks(window.findChild<QLineEdit*>(u"textInput"_s), u"AbC\rabc\r   \rabcdefghijklmn\r"_s);
+        QTest::keyClicks(input, u"AbC\rabc\r   \rabcdefghijklmn\r"_s);
         QStringList sends = sending ? sent(atConnection) : QStringList();
         for (const QString& room : {u"abc"_s, u"AbC"_s, u"   "_s, u"abcdefghij"_s})
             sends.append(sent(json(rows << room)));
@@ -139,54 +147,61 @@ private slots:
         QFile old(m_path);
         QLayout* first = window.findChild<QVBoxLayout*>(u"verticalLayout"_s)->itemAt(0)->layout();
         auto* remove = first->itemAt(first->count() - 1)->widget();
-        QVERIFY(old.open(QIODevice::ReadOnly) && qobject_cast<QPushButton*>(remove)->text() == u"Supprimer"_s);
+        QVERIFY(old.open(QIODevice::ReadOnly));
+        QCOMPARE(qobject_cast<QPushButton*>(remove)->text(), u"Supprimer"_s);
         QSignalSpy destroyed(remove, &QObject::destroyed);
         QTest::mouseClick(remove, Qt::LeftButton);
-        QVERIFY(destroyed.isEmpty() && old.readAll() == json(rows)); // rows go later; the file is replaced whole
-        rows.removeAll(QString(rows.first()));                       // every copy goes
+        QVERIFY(destroyed.isEmpty());        // rows go later
+        QCOMPARE(old.readAll(), json(rows)); // the file is replaced whole
+        rows.removeAll(QString(rows.first()));
         QCOMPARE(readFile(m_path), json(rows));
         QTRY_COMPARE(destroyed.size(), 1);
         window.removeRoom(u"zz"_s); // not listed: the list stays, yet it is saved and sent again
-        QVERIFY(QFile::remove(m_path) && QDir().mkpath(m_path)); // a folder now: no rename can land
+        QVERIFY(QFile::remove(m_path));
+        QVERIFY(QDir().mkpath(m_path)); // no rename can land
         sends << sent(json(rows)) << sent(json(rows));
         window.removeRoom(rows.takeLast());
-        QVERIFY(log.countStartingWith("Erreur d'ouverture") == 1 && log.contains("Chemin tenté : \"" + m_path + '"'));
+        QCOMPARE(log.countStartingWith("Erreur d'ouverture"), 1);
+        QVERIFY(log.contains("Chemin tenté : \"" + m_path + '"'));
         QCOMPARE(shown(window), rows);
-        QVERIFY(QFileInfo(m_path).isDir() && QFileInfo(m_path).dir().removeRecursively());
-        QTest::keyClicks(window.findChild<QLineEdit*>(u"textInput"_s), u"r\r"_s);
-        QVERIFY(!QFileInfo(m_path).dir().exists()); // a vanished folder is not made again
+        QVERIFY(QFileInfo(m_path).dir().removeRecursively());
+        QTest::keyClicks(input, u"r\r"_s);
+        QVERIFY(!QFileInfo(m_path).dir().exists()); // not made again
         sends << sent(json(rows)) << sent(json(rows << "r"));
         QTRY_COMPARE(m_server.receivedMessages(), sends);
     }
 
     void broadcasts_data()
     {
-        QTest::addColumn<QStringList>("row");
-        const auto row = [](const char* name, const QStringList& row) { QTest::newRow(name) << row; };
-        const auto photo = [](QString data) { return QString(R"({"event":"photo:broadcast","data":%1})").arg(data); };
-        const QString base = HTTPS_BASE_URL, refused = "Image refusée, adresse hors du serveur : \"" + base + "%1\"";
-        row("photo",
-            {photo(R"({"image":"/i/a.png","message":"Salut","room":"r1"})"), base + "/i/a.png", "Salut", "r1"});
-        row("query and fragment stay on host", {photo("{\"image\":\"/a.png?x=1#f\"}"), base + "/a.png?x=1#f", ""});
-        row("top-level array", {"[1,2]", "Message JSON invalide."});
-        row("user info", {photo("{\"image\":\"@" + SERVER_HOST + "/x\"}"), refused.arg('@' + SERVER_HOST + "/x")});
-        row("longer host name", {photo(R"({"image":".evil.example/x.png"})"), refused.arg(".evil.example/x.png")});
-        row("other port", {photo(R"({"image":"0/x.png"})"), refused.arg("0/x.png")});
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("image"); // handed over
+        QTest::addColumn<QString>("warning");
+        const QString photo = uR"({"event":"photo:broadcast","data":{"image":"%1"}})"_s;
+        const QString refused = u"Image refusée, adresse hors du serveur : \"%1%2\""_s.arg(HTTPS_BASE_URL);
+        const QString none;
+        QTest::newRow("query, fragment") << photo.arg("/a?x=1#f") << HTTPS_BASE_URL + "/a?x=1#f" << none;
+        QTest::newRow("top-level array") << u"[1,2]"_s << none << u"Message JSON invalide."_s;
+        QTest::newRow("user info") << photo.arg('@' + SERVER_HOST + "/x") << none
+                                   << refused.arg('@' + SERVER_HOST + "/x");
+        QTest::newRow("longer host") << photo.arg(".evil.example/x") << none << refused.arg(".evil.example/x");
+        QTest::newRow("other port") << photo.arg("0/x") << none << refused.arg("0/x");
     }
 
     // A valid photo after each message proves that one was handled and the connection kept.
     void broadcasts()
     {
-        QFETCH(QStringList, row); // the text, then the photo's address, message and room, or the one warning
+        QFETCH(QString, text);
+        QFETCH(QString, image);
+        QFETCH(QString, warning);
         QSignalSpy images(m_client, &WebSocketClient::imageReceived);
         LogCapture log;
-        for (const QString& text : {row[0], u"{\"event\":\"photo:broadcast\",\"data\":{\"image\":\"/n\"}}"_s})
-            m_server.sendText(text);
-        const QList<QVariantList> expected{{row.value(1), row.value(2), row.value(3)}, {HTTPS_BASE_URL + "/n", "", ""}};
-        QTRY_COMPARE(QList<QVariantList>(images), expected.mid(row.size() < 3));
-        QCOMPARE(log.lines(QtDebugMsg).mid(0, 2), (QStringList{"Image reçue: \"" + images[0][0].toString() + '"',
-                                                               "Message:  \"" + images[0][1].toString() + '"'}));
-        QCOMPARE(log.lines(QtWarningMsg), row.mid(1, row.size() == 2));
+        m_server.sendText(text);
+        m_server.sendText(uR"({"event":"photo:broadcast","data":{"image":"/n","message":"Salut","room":"r1"}})"_s);
+        QList<QVariantList> expected{{HTTPS_BASE_URL + "/n", u"Salut"_s, u"r1"_s}};
+        if (!image.isEmpty())
+            expected.prepend({image, QString(), QString()});
+        QTRY_COMPARE(QList<QVariantList>(images), expected);
+        QCOMPARE(log.lines(QtWarningMsg), warning.isEmpty() ? QStringList() : QStringList{warning});
     }
 };
 

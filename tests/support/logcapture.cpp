@@ -24,7 +24,6 @@ void LogCapture::handler(QtMsgType type, const QMessageLogContext& context, cons
         capture->m_entries.append({type, text});
         outermost = capture;
     }
-    // The outermost capture holds the handler that was there before any capture.
     if (outermost && outermost->m_previous)
         outermost->m_previous(type, context, text);
 }
@@ -42,8 +41,5 @@ QStringList LogCapture::lines(std::optional<QtMsgType> type) const
 
 int LogCapture::countStartingWith(const QString& prefix) const
 {
-    int result = 0;
-    for (const QString& line : lines())
-        result += line.startsWith(prefix) ? 1 : 0;
-    return result;
+    return int(lines().filter(QRegularExpression(u'^' + QRegularExpression::escape(prefix))).size());
 }

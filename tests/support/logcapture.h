@@ -5,8 +5,7 @@
 
 #include <optional>
 
-// Records every log line while it lives (and still prints them), so tests can assert the
-// program's exact log lines. Captures nest; each records what is logged in its lifetime.
+// Records the log lines of its lifetime, and still prints them. Captures nest.
 class LogCapture
 {
 public:
@@ -14,7 +13,6 @@ public:
     ~LogCapture();
     Q_DISABLE_COPY(LogCapture)
 
-    // Every line, or those of one type.
     QStringList lines(std::optional<QtMsgType> type = std::nullopt) const;
     int count(const QString& line) const { return int(lines().count(line)); }
     bool contains(const QString& line) const { return count(line) > 0; }
@@ -23,8 +21,7 @@ public:
 private:
     static void handler(QtMsgType type, const QMessageLogContext& context, const QString& text);
 
-    // Qt's worker threads log too.
-    mutable QMutex m_mutex;
+    mutable QMutex m_mutex; // Qt's worker threads log too
     QList<std::pair<QtMsgType, QString>> m_entries;
     QtMessageHandler m_previous;
     LogCapture* m_outer;

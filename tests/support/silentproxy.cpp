@@ -10,7 +10,7 @@ SilentProxy::SilentProxy(quint16 targetPort, QObject* parent)
 
 void SilentProxy::silenceOpenLinks()
 {
-    // Accepted sockets are the server's children, and each one's upstream is its child.
+    // Upstreams are the accepted sockets' children.
     for (QTcpSocket* socket : m_server.findChildren<QTcpSocket*>())
         socket->setProperty("silent", true);
 }
@@ -62,7 +62,7 @@ void SilentProxy::link(QTcpSocket* client, quint16 port)
     connect(upstream, &QTcpSocket::readyRead, this, [=] { forward(upstream, client); });
     connect(client, &QTcpSocket::disconnected, upstream, &QTcpSocket::disconnectFromHost);
     connect(upstream, &QTcpSocket::disconnected, client, &QTcpSocket::disconnectFromHost);
-    // A refused upstream never reports disconnected; the client must still see the link end.
+    // A refused upstream never reports disconnected.
     connect(upstream, &QTcpSocket::errorOccurred, client, &QTcpSocket::disconnectFromHost);
     upstream->connectToHost(QHostAddress::LocalHost, port);
 }

@@ -3,12 +3,8 @@
 
 #include <QtNetwork>
 
-class QTcpSocket;
-
-// Forwards bytes between a client and a loopback port. Given no port, it is a web proxy instead:
-// it answers the client's CONNECT request and tunnels to that port on loopback, whatever host the
-// request names. Silenced, the links open at that moment swallow everything in both directions,
-// so the client sees a peer that is still connected but no longer answers; new links still work.
+// Forwards bytes to a loopback port; given none, tunnels each CONNECT request to its port on
+// loopback, whatever host it names. Silenced links swallow everything; new links still work.
 class SilentProxy : public QObject
 {
     Q_OBJECT
@@ -19,10 +15,8 @@ public:
     bool listen(quint16 port = 0) { return m_server.listen(QHostAddress::LocalHost, port); }
     quint16 port() const { return m_server.serverPort(); }
     void silenceOpenLinks();
-    // Every open link ends, and new ones are refused until listen() is called again.
-    void cut();
-    // The "host:port" of every CONNECT request, in arrival order.
-    QStringList tunnels() const { return m_tunnels; }
+    void cut();                                       // until listen() again
+    QStringList tunnels() const { return m_tunnels; } // each CONNECT's "host:port"
 
 private:
     void onNewConnection();

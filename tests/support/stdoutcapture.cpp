@@ -11,7 +11,7 @@ StdoutCapture::StdoutCapture()
     dup2(fileno(m_file), fileno(stdout));
 }
 
-// What was captured is printed after all, the test framework's own lines among it.
+// What was captured is printed after all, the test framework's lines among it.
 StdoutCapture::~StdoutCapture()
 {
     const QByteArray captured = text();

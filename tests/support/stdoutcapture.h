@@ -5,7 +5,7 @@
 
 #include <cstdio>
 
-// Standard output sent to a file while it lives, so that tests can read what the program printed.
+// Standard output sent to a file while it lives.
 class StdoutCapture
 {
 public:

@@ -4,6 +4,8 @@
 #include "net/servertrust.h"
 #include "testsupport.h"
 
+using namespace Qt::StringLiterals;
+
 TestCertificates& TestCertificates::instance()
 {
     static TestCertificates certificates;
@@ -12,19 +14,18 @@ TestCertificates& TestCertificates::instance()
 
 TestCertificates::TestCertificates()
 {
-    m_valid = m_dir.isValid() && make(m_dir.path()) && make(m_dir.filePath(QStringLiteral("untrusted")));
+    m_valid = m_dir.isValid() && make(m_dir.path()) && make(m_dir.filePath(u"untrusted"_s));
 }
 
 namespace {
 
-// Under Wine the script runs as the Linux program it is, so it is given the folder's Linux path
-// (Wine's kernel32 converts it; elsewhere the path is already the script's own).
+// Under Wine the script runs as a Linux program: it gets the folder's Linux path.
 QString pathForScript(const QString& directory)
 {
     using UnixFileName = char* (*)(const wchar_t*);
     using ProcessHeap = void* (*)();
     using HeapFree = int (*)(void*, unsigned long, void*);
-    const QString kernel = QStringLiteral("kernel32");
+    const QString kernel = u"kernel32"_s;
     const auto unixFileName = reinterpret_cast<UnixFileName>(QLibrary::resolve(kernel, "wine_get_unix_file_name"));
     const auto processHeap = reinterpret_cast<ProcessHeap>(QLibrary::resolve(kernel, "GetProcessHeap"));
     const auto heapFree = reinterpret_cast<HeapFree>(QLibrary::resolve(kernel, "HeapFree"));
@@ -38,10 +39,10 @@ QString pathForScript(const QString& directory)
     return path;
 }
 
-// Wine's schannel serves TLS with RSA keys only.
+// Wine's schannel serves RSA keys only.
 QString serverKeyType()
 {
-    return TestSupport::underWine() ? QStringLiteral("rsa") : QStringLiteral("ec");
+    return TestSupport::underWine() ? u"rsa"_s : u"ec"_s;
 }
 
 } // namespace
@@ -49,43 +50,30 @@ QString serverKeyType()
 bool TestCertificates::make(const QString& directory)
 {
     QProcess process;
-    process.start(QStringLiteral(GLIMDECK_MAKE_CERTS),
-                  {pathForScript(directory), QStringLiteral("2"), serverKeyType()});
-    // Wine gives no waitable handle or exit status for a Linux program it starts: there the
-    // files tell, the server certificate coming last and the server.ext it is signed with then gone.
+    process.start(QStringLiteral(GLIMDECK_MAKE_CERTS), {pathForScript(directory), u"2"_s, serverKeyType()});
+    // Wine gives no exit status for a Linux program: there the files tell, server.pem made last
+    // and the server.ext it is signed with then gone.
+    const auto made = [&directory] {
+        return QFile::exists(directory + u"/server.pem"_s) && !QFile::exists(directory + u"/server.ext"_s);
+    };
     const bool underWine = TestSupport::underWine();
-    const bool finished = underWine ? QTest::qWaitFor(
-                              [&directory] {
-                                  return QFile::exists(directory + QStringLiteral("/server.pem"))
-                                         && !QFile::exists(directory + QStringLiteral("/server.ext"));
-                              },
-                              60000)
-                                    : process.waitForFinished(60000);
-    const bool succeeded = underWine || process.exitCode() == 0;
-    if (!finished || !succeeded) {
+    const bool finished = underWine ? QTest::qWaitFor(made, 60000) : process.waitForFinished(60000);
+    if (!finished || (!underWine && process.exitCode() != 0)) {
         qWarning() << "make-certs failed:" << process.readAllStandardError();
         return false;
     }
     return true;
 }
 
-QByteArray TestCertificates::authorityPem() const
-{
-    QFile file(m_dir.filePath(QStringLiteral("ca.pem")));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 QSslConfiguration TestCertificates::configurationFrom(const QString& directory)
 {
     QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
-    // The authority goes with the chain, as a client under Wine trusts it only there: Wine's schannel
-    // holds no certificate store without a private key, so Qt's store of trusted authorities stays empty.
-    configuration.setLocalCertificateChain(QSslCertificate::fromPath(directory + QStringLiteral("/server.pem"))
-                                           + QSslCertificate::fromPath(directory + QStringLiteral("/ca.pem")));
-    QFile keyFile(directory + QStringLiteral("/server.key"));
-    if (keyFile.open(QIODevice::ReadOnly))
-        configuration.setPrivateKey(QSslKey(keyFile.readAll(), serverKeyType() == u"rsa" ? QSsl::Rsa : QSsl::Ec));
-    configuration.setPeerVerifyMode(QSslSocket::VerifyNone); // servers here ask no client certificate
+    // The authority goes with the chain: under Wine a client trusts it only there.
+    configuration.setLocalCertificateChain(QSslCertificate::fromPath(directory + u"/server.pem"_s)
+                                           + QSslCertificate::fromPath(directory + u"/ca.pem"_s));
+    const QByteArray key = TestSupport::readFile(directory + u"/server.key"_s);
+    configuration.setPrivateKey(QSslKey(key, serverKeyType() == u"rsa" ? QSsl::Rsa : QSsl::Ec));
+    configuration.setPeerVerifyMode(QSslSocket::VerifyNone);
     return configuration;
 }
 
@@ -93,6 +81,6 @@ bool TestCertificates::trustInProcess()
 {
     const TestCertificates& certificates = instance();
     if (certificates.m_valid)
-        ServerTrust::install(certificates.authorityPem());
+        ServerTrust::install(TestSupport::readFile(certificates.filePath(u"ca.pem"_s)));
     return certificates.m_valid;
 }

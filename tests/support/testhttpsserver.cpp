@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "testsupport.h"
 
+using namespace Qt::StringLiterals;
+
 TestHttpsServer::TestHttpsServer(QObject* parent)
     : QObject(parent)
 {
@@ -10,7 +12,7 @@ TestHttpsServer::TestHttpsServer(QObject* parent)
 
 QUrl TestHttpsServer::url(const QString& path) const
 {
-    return QUrl(QStringLiteral("https://localhost:%1%2").arg(port()).arg(path));
+    return QUrl(u"https://localhost:%1%2"_s.arg(port()).arg(path));
 }
 
 void TestHttpsServer::onPendingConnection()
@@ -23,8 +25,7 @@ void TestHttpsServer::onPendingConnection()
     }
 }
 
-// Answers once a whole head is in, by the path of its request line; the next request on the
-// same connection waits until this one is answered.
+// The next request on the connection waits until this one is answered.
 void TestHttpsServer::onReadyRead(QSslSocket* socket)
 {
     const QByteArray buffered = socket->property("request").toByteArray() + socket->readAll();
@@ -49,7 +50,6 @@ void TestHttpsServer::onReadyRead(QSslSocket* socket)
 
 void TestHttpsServer::respond(QSslSocket* socket, const Response& response)
 {
-    // Clients go by the status code; the reason phrase is free text.
     const QByteArray head =
         "HTTP/1.1 " + QByteArray::number(response.status) + " Reason\r\nContent-Type: " + response.contentType + "\r\n";
     if (response.endless) {
@@ -66,7 +66,6 @@ void TestHttpsServer::respond(QSslSocket* socket, const Response& response)
 void TestHttpsServer::feedEndless(QSslSocket* socket)
 {
     static const QByteArray CHUNK(256 * 1024, 'x');
-    // Keep a little ahead of the peer rather than filling memory on this side.
     if (socket->bytesToWrite() < 4 * CHUNK.size())
         socket->write(CHUNK);
 }

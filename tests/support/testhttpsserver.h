@@ -3,11 +3,7 @@
 
 #include <QtNetwork>
 
-class QSslSocket;
-
-// A minimal HTTPS responder on loopback: serves given bytes at given paths with a given status,
-// after a delay, never, or as a body that never ends. Unknown paths get 404. A connection is
-// kept open for the next request, one request at a time, as HTTP/1.1 servers do.
+// An HTTPS responder on loopback, one request at a time per kept-open connection; 404 elsewhere.
 class TestHttpsServer : public QObject
 {
     Q_OBJECT
@@ -18,9 +14,9 @@ public:
         int status = 200;
         QByteArray body;
         QByteArray contentType = "application/octet-stream";
-        int delayMs = 0;      // before the answer is sent
-        bool never = false;   // the request is read and never answered
-        bool endless = false; // headers without a length, then body bytes for as long as the peer reads
+        int delayMs = 0;
+        bool never = false;   // never answered
+        bool endless = false; // no length, and body bytes for as long as the peer reads
     };
 
     explicit TestHttpsServer(QObject* parent = nullptr);
@@ -34,16 +30,12 @@ public:
     {
         setResponse(path, {status, body, "application/octet-stream", delayMs});
     }
-    // Every request's path, in arrival order.
     QStringList requestedPaths() const { return m_requests; }
-    // Every request's Authorization header, in the same order; empty where none came.
-    QByteArrayList authorizations() const { return m_authorizations; }
-    // Connections accepted since the server started listening.
+    QByteArrayList authorizations() const { return m_authorizations; } // each request's, empty for none
     int connectionCount() const { return m_connections; }
 
 signals:
-    // As soon as a request's head is in, before it is answered.
-    void requested(const QString& path);
+    void requested(const QString& path); // before it is answered
 
 private:
     void onPendingConnection();

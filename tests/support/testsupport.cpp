@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "testsupport.h"
 
+using namespace Qt::StringLiterals;
+
 namespace TestSupport {
 
 QByteArray png(const QSize& size, const QColor& colour)
@@ -15,28 +17,28 @@ QByteArray png(const QSize& size, const QColor& colour)
 
 QUrl refusedUrl(const QString& scheme, const QString& path)
 {
-    return QUrl(scheme + QStringLiteral("://127.0.0.1:1") + path);
+    return QUrl(scheme + u"://127.0.0.1:1"_s + path);
 }
 
 QProcessEnvironment childEnvironment(const QString& home, const QString& platform)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), platform);
-    environment.insert(QStringLiteral("XDG_DATA_HOME"), home + QStringLiteral("/data"));
-    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/config"));
-    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), home);
-    environment.insert(QStringLiteral("QT_FORCE_STDERR_LOGGING"), QStringLiteral("1"));
-    // No system bus, so none of the host's network or sleep reports reach the program.
-    environment.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), QStringLiteral("unix:path=/nonexistent"));
+    environment.insert(u"QT_QPA_PLATFORM"_s, platform);
+    environment.insert(u"XDG_DATA_HOME"_s, home + u"/data"_s);
+    environment.insert(u"XDG_CONFIG_HOME"_s, home + u"/config"_s);
+    environment.insert(u"XDG_RUNTIME_DIR"_s, home);
+    environment.insert(u"QT_FORCE_STDERR_LOGGING"_s, u"1"_s);
+    // None of the host's network or sleep reports reach the program.
+    environment.insert(u"DBUS_SYSTEM_BUS_ADDRESS"_s, u"unix:path=/nonexistent"_s);
     return environment;
 }
 
 QStringList xdotool(const QStringList& arguments)
 {
     QProcess process;
-    process.start(QStringLiteral("xdotool"), arguments);
+    process.start(u"xdotool"_s, arguments);
     process.waitForFinished(5000);
-    return QString::fromUtf8(process.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    return QString::fromUtf8(process.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
 }
 
 QByteArray readFile(const QString& path)
@@ -79,10 +81,10 @@ Reply post(QNetworkAccessManager& network, const QUrl& url, const Fields& fields
     return finish(reply);
 }
 
-} // namespace TestSupport
-
-QByteArray TestSupport::expectedAuthorization()
+QByteArray expectedAuthorization()
 {
     const QString file = QStringLiteral(GLIMDECK_VIEW_KEY_FILE);
     return file.isEmpty() ? QByteArray() : "Bearer " + readFile(file).split('\n').first().trimmed();
 }
+
+} // namespace TestSupport

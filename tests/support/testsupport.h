@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-// The test support: Qt's test, network, WebSocket and widget modules, the fixtures, and small
-// pieces that several tests need alike. Every test includes this one header.
+// Every test includes this one header.
 #include "logcapture.h"
 #include "silentproxy.h"
 #include "stdoutcapture.h"
@@ -17,31 +16,23 @@
 
 namespace TestSupport {
 
-// Whether this Windows build runs under Wine, which lacks some of Windows' services: the tests
-// that need one skip themselves there, naming it.
 bool underWine();
 
-// A picture of one colour, encoded as PNG.
 QByteArray png(const QSize& size, const QColor& colour);
 
-// An address on loopback that refuses every connection: nothing listens on the privileged
-// port 1, and unlike a freed port it cannot be taken again meanwhile.
+// Nothing listens on the privileged port 1, and no one can take it meanwhile.
 QUrl refusedUrl(const QString& scheme, const QString& path = QString());
 
-// The environment of a child program whose data, configuration and lock all live under home,
-// with its log lines on standard error and no system bus.
+// Data, configuration and lock under home; logs on standard error; no system bus.
 QProcessEnvironment childEnvironment(const QString& home, const QString& platform);
 
-// Real X input: runs xdotool with the arguments and returns its output lines.
-QStringList xdotool(const QStringList& arguments);
+QStringList xdotool(const QStringList& arguments); // its output lines
 
-// The Authorization header this build's client must send: "Bearer " and the key it was built
-// with, empty when it has none.
+// "Bearer " and this build's view key; empty without one.
 QByteArray expectedAuthorization();
 
-// A file's bytes, null when it cannot be read; a file written whole, its folder made first.
-QByteArray readFile(const QString& path);
-bool writeFile(const QString& path, const QByteArray& bytes);
+QByteArray readFile(const QString& path);                     // null when unreadable
+bool writeFile(const QString& path, const QByteArray& bytes); // its folder made first
 
 struct Reply
 {
@@ -51,12 +42,11 @@ struct Reply
 };
 using Fields = QList<QPair<QByteArray, QByteArray>>;
 
-// Waits for the reply to finish, 10 s at most, and takes what it brought.
-Reply finish(QNetworkReply* reply);
-// Posts the fields as a multipart form, the "picture" field as a file.
+Reply finish(QNetworkReply* reply); // 10 s at most
+// A multipart form, the "picture" field as a file.
 Reply post(QNetworkAccessManager& network, const QUrl& url, const Fields& fields, const Fields& headers = {});
 
-// The application's top-level windows of one class on screen (a hidden one may be kept for reuse).
+// Those shown (a hidden one may be kept for reuse).
 template <class T>
 QList<T*> windows()
 {

@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "testsupport.h"
 
+using namespace Qt::StringLiterals;
+
 TestWebSocketServer::TestWebSocketServer(QObject* parent)
     : QObject(parent)
-    , m_server(QStringLiteral("glimdeck-test"), QWebSocketServer::SecureMode)
+    , m_server(u"glimdeck-test"_s, QWebSocketServer::SecureMode)
 {
     m_server.setSslConfiguration(TestCertificates::instance().serverConfiguration());
     connect(&m_server, &QWebSocketServer::newConnection, this, &TestWebSocketServer::onNewConnection);
@@ -44,7 +46,7 @@ void TestWebSocketServer::sendText(const QString& text)
         client->sendTextMessage(text);
 }
 
-// On copies: each client leaves the list as it goes.
+// On a copy: each client leaves the list as it goes.
 void TestWebSocketServer::dropConnections()
 {
     for (QWebSocket* client : QList<QWebSocket*>(m_clients))

@@ -3,8 +3,7 @@
 
 #include <QtWebSockets>
 
-// A secure WebSocket server on loopback that records what it receives and does on demand what a
-// real server may do: send text, drop or close connections, refuse new ones.
+// A secure WebSocket server on loopback that records what it receives.
 class TestWebSocketServer : public QObject
 {
     Q_OBJECT
@@ -13,13 +12,9 @@ public:
     explicit TestWebSocketServer(QObject* parent = nullptr);
     ~TestWebSocketServer() override;
 
-    // Port 0 picks a free one; listening again after stopListening() reuses the last port.
     bool listen(quint16 port = 0);
     bool resumeListening() { return listen(m_port); }
-    // Refuses new connections (the port is closed); open connections stay.
-    void stopListening() { m_server.close(); }
-
-    // Before listen(): present another certificate, e.g. one no client trusts.
+    void stopListening() { m_server.close(); } // open connections stay
     void setSslConfiguration(const QSslConfiguration& configuration) { m_server.setSslConfiguration(configuration); }
 
     quint16 port() const { return m_port; }
@@ -29,8 +24,7 @@ public:
     void clearReceived() { m_received.clear(); }
     int connectionCount() const { return int(m_clients.size()); }
     int connectionsAccepted() const { return m_accepted; }
-    // The Authorization header of each connection accepted, in order; empty where none came.
-    QByteArrayList authorizations() const { return m_authorizations; }
+    QByteArrayList authorizations() const { return m_authorizations; } // each connection's, empty for none
 
     void sendText(const QString& text);
     void dropConnections();

@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-// Wine's ntdll exports its own version; Windows' has no such name.
+// Wine's ntdll exports its version; Windows' does not.
 bool TestSupport::underWine()
 {
     const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
