@@ -7,16 +7,14 @@
 
 using namespace Qt::StringLiterals;
 
-// Photos wait while the user is busy, on a real X display under openbox and a private session
-// bus on which python3-dbusmock plays the notification service and GNOME's screen saver.
+// Under openbox, with python3-dbusmock's desktop services on a private session bus.
 class TestPhotoHold : public QObject
 {
     Q_OBJECT
 
     enum Busy { FullScreen, Inhibited, ScreenSaver, GnomeScreenSaver, Banners };
 
-    QProcess m_windowManager;
-    QProcess m_mocks[3];
+    QProcess m_helpers[4];
     QTemporaryDir m_home;
     TestHttpsServer m_server;
     QDateTime m_now = QDateTime::currentDateTime();
@@ -28,34 +26,34 @@ class TestPhotoHold : public QObject
         process.start(program, arguments);
         return process.waitForFinished(10000) && process.exitCode() == 0;
     }
-    // A call on the session bus, true when it was answered.
-    static bool call(const QString& service, const QString& path, const QString& interface, const QString& method,
+    static bool call(const QString& service, const QString& interface, const QString& method,
                      const QVariantList& arguments)
     {
+        const QString path = u'/' + QString(service).replace(u'.', u'/');
         QDBusMessage message = QDBusMessage::createMethodCall(service, path, interface, method);
         message.setArguments(arguments);
         return QDBusConnection::sessionBus().call(message).type() == QDBusMessage::ReplyMessage;
     }
-    static const inline QString NOTIFICATIONS = u"org.freedesktop.Notifications"_s;
-    static const inline QString SAVER = u"org.freedesktop.ScreenSaver"_s, GNOME_SAVER = u"org.gnome.ScreenSaver"_s;
-    static QString path(const QString& service) { return u'/' + QString(service).replace(u'.', u'/'); }
+    static const inline QString NOTIFICATIONS = "org.freedesktop.Notifications";
+    static const inline QString SAVER = "org.freedesktop.ScreenSaver";
+    static const inline QString GNOME_SAVER = "org.gnome.ScreenSaver";
 
     bool setBusy(Busy busy, bool on)
     {
         switch (busy) {
         case FullScreen:
-            return run(u"wmctrl"_s, {u"-i"_s, u"-r"_s, QString::number(m_window.winId()), u"-b"_s,
-                                     (on ? u"add,fullscreen"_s : u"remove,fullscreen"_s)});
+            return run("wmctrl", {"-i", "-r", QString::number(m_window.winId()), "-b",
+                                  (on ? u"add,fullscreen"_s : u"remove,fullscreen"_s)});
         case Inhibited:
-            return call(NOTIFICATIONS, path(NOTIFICATIONS), u"org.freedesktop.DBus.Properties"_s, u"Set"_s,
+            return call(NOTIFICATIONS, u"org.freedesktop.DBus.Properties"_s, u"Set"_s,
                         {NOTIFICATIONS, u"Inhibited"_s, QVariant::fromValue(QDBusVariant(on))});
         case ScreenSaver:
-            return call(SAVER, path(SAVER), SAVER, u"SetActive"_s, {on});
+            return call(SAVER, SAVER, u"SetActive"_s, {on});
         case GnomeScreenSaver:
-            return call(GNOME_SAVER, path(GNOME_SAVER), GNOME_SAVER, u"SetActive"_s, {on});
+            return call(GNOME_SAVER, GNOME_SAVER, u"SetActive"_s, {on});
         case Banners:
-            return run(u"gsettings"_s, {u"set"_s, u"org.gnome.desktop.notifications"_s, u"show-banners"_s,
-                                        (on ? u"false"_s : u"true"_s)});
+            return run("gsettings",
+                       {"set", "org.gnome.desktop.notifications", "show-banners", (on ? u"false"_s : u"true"_s)});
         }
         return false;
     }
@@ -69,43 +67,46 @@ class TestPhotoHold : public QObject
 private slots:
     void initTestCase()
     {
-        QVERIFY(TestCertificates::trustInProcess() && m_server.listen());
+        QVERIFY(TestCertificates::trustInProcess());
+        QVERIFY(m_server.listen());
         qputenv("GSETTINGS_BACKEND", "keyfile");
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_home.path()));
         qputenv("XDG_DATA_HOME", QFile::encodeName(m_home.path()));
-        m_windowManager.start(u"openbox"_s, {});
-        const QString mock = u"dbusmock"_s, python = u"/usr/bin/python3"_s;
-        m_mocks[0].start(python, {u"-m"_s, mock, u"--template"_s, u"notification_daemon"_s});
-        m_mocks[1].start(python, {u"-m"_s, mock, u"--template"_s, u"gnome_screensaver"_s});
-        m_mocks[2].start(python, {u"-m"_s, mock, SAVER, path(SAVER), SAVER}); // freedesktop's has no template
+        m_helpers[0].start("openbox", {});
+        const QString python = u"/usr/bin/python3"_s;
+        const QStringList dbusmock{"-m", "dbusmock"};
+        m_helpers[1].start(python, dbusmock + QStringList{"--template", "notification_daemon"});
+        m_helpers[2].start(python, dbusmock + QStringList{"--template", "gnome_screensaver"});
+        m_helpers[3].start(python, dbusmock + QStringList{SAVER, "/org/freedesktop/ScreenSaver", SAVER}); // no template
         QDBusConnectionInterface* bus = QDBusConnection::sessionBus().interface();
         for (const QString& service : {NOTIFICATIONS, GNOME_SAVER, SAVER})
             QTRY_VERIFY(bus->isServiceRegistered(service));
-        const QString mockInterface = u"org.freedesktop.DBus.Mock"_s;
-        QVERIFY(call(NOTIFICATIONS, path(NOTIFICATIONS), mockInterface, u"AddProperty"_s,
+        const QString mock = "org.freedesktop.DBus.Mock";
+        QVERIFY(call(NOTIFICATIONS, mock, u"AddProperty"_s,
                      {NOTIFICATIONS, u"Inhibited"_s, QVariant::fromValue(QDBusVariant(false))}));
-        QVERIFY(call(SAVER, path(SAVER), mockInterface, u"AddMethod"_s,
-                     {SAVER, u"GetActive"_s, u""_s, u"b"_s, u"ret = getattr(self, 'active', False)"_s}));
-        QVERIFY(call(SAVER, path(SAVER), mockInterface, u"AddMethod"_s,
-                     {SAVER, u"SetActive"_s, u"b"_s, u""_s,
+        QVERIFY(
+            call(SAVER, mock, u"AddMethod"_s, {SAVER, "GetActive", "", "b", "ret = getattr(self, 'active', False)"}));
+        QVERIFY(call(SAVER, mock, u"AddMethod"_s,
+                     {SAVER, "SetActive", "b", "",
                       uR"(self.active = args[0]; self.EmitSignal("", "ActiveChanged", "b", args))"_s}));
-        m_window.show(); // the active window, which goes full screen
-        QTRY_VERIFY_WITH_TIMEOUT(!m_window.windowHandle()->frameMargins().isNull(), 10000); // managed
+        m_window.show();
+        QTRY_VERIFY_WITH_TIMEOUT(!m_window.windowHandle()->frameMargins().isNull(), 10000);
         for (int photo = 1; photo <= 5; ++photo)
             m_server.setResponse(u"/%1"_s.arg(photo), 200, TestSupport::png(QSize(32, 32), Qt::blue));
     }
 
     void cleanupTestCase()
     {
-        for (QProcess& process : m_mocks)
-            process.kill(), process.waitForFinished();
-        m_windowManager.terminate(), m_windowManager.waitForFinished();
+        for (QProcess& process : m_helpers) {
+            process.kill();
+            process.waitForFinished();
+        }
     }
 
     void heldWhileBusyThenTheNewestRecentShown_data()
     {
         QTest::addColumn<Busy>("busy");
-        QTest::addColumn<int>("fresh"); // of five photos, those that came in the last 10 minutes
+        QTest::addColumn<int>("fresh"); // of five, those of the last 10 minutes
         QTest::newRow("full-screen window") << FullScreen << 4;
         QTest::newRow("notifications inhibited") << Inhibited << 2;
         QTest::newRow("screen saver") << ScreenSaver << 4;
@@ -113,7 +114,6 @@ private slots:
         QTest::newRow("GNOME banners off") << Banners << 4;
     }
 
-    // Five photos while busy, the first ones 11 minutes before the fresh ones: the three newest fresh ones are shown.
     void heldWhileBusyThenTheNewestRecentShown()
     {
         QFETCH(Busy, busy);
@@ -136,7 +136,7 @@ private slots:
         QVERIFY(TestSupport::windows<Overlay>().isEmpty());
         QVERIFY(setBusy(busy, false));
         QTRY_COMPARE(TestSupport::windows<Overlay>().size(), shown.size());
-        QStringList downloaded = m_server.requestedPaths().mid(before); // side by side
+        QStringList downloaded = m_server.requestedPaths().mid(before);
         downloaded.sort();
         QCOMPARE(downloaded, shown);
         QCOMPARE(log.count(u"Fin de la retenue : 5 photos retenues, %1 montrées."_s.arg(shown.size())), 1);

@@ -7,27 +7,21 @@
 #include "testsupport.h"
 
 using namespace Qt::StringLiterals;
+using TestSupport::windows;
 
-namespace {
-
-// A small JPEG whose header claims another size: decoding it whole would need that many pixels.
-QByteArray jpegDeclaring(const QSize& declared)
+// A small JPEG whose header claims 30000 x 30000 pixels.
+static QByteArray hugeJpeg()
 {
-    QImage image(64, 64, QImage::Format_RGB32);
-    image.fill(Qt::gray);
-    QBuffer buffer;
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "JPEG");
-    QByteArray bytes = buffer.data();
+    QImage::fromData(TestSupport::png(QSize(64, 64), Qt::gray)).save(&buffer, "JPEG");
     const qsizetype frame = bytes.indexOf("\xFF\xC0"); // then length, precision, height, width
-    qToBigEndian(quint16(declared.height()), bytes.data() + frame + 5);
-    qToBigEndian(quint16(declared.width()), bytes.data() + frame + 7);
+    qToBigEndian(quint16(30000), bytes.data() + frame + 5);
+    qToBigEndian(quint16(30000), bytes.data() + frame + 7);
     return bytes;
 }
 
-} // namespace
-
-// One photo's road from a loopback download to a real display and away, and what speech costs it.
 class TestSession : public QObject
 {
     Q_OBJECT
@@ -35,68 +29,80 @@ class TestSession : public QObject
     TestHttpsServer m_server;
     QNetworkAccessManager m_network;
     QThreadPool m_decoders;
-    OverlayStack m_stack; // Escape reaches the photos that its pool shows
+    OverlayStack m_stack;
     OverlayPool m_pool{&m_stack};
+
+    Session* newSession(const QUrl& url, SpeechEngines* speech = nullptr, const QString& message = "Salut")
+    {
+        auto* session = new Session(url, message, 600, speech, &m_network, &m_decoders, nullptr);
+        session->setOverlayPool(&m_pool);
+        return session;
+    }
 
 private slots:
     void initTestCase()
     {
-        QVERIFY(TestCertificates::trustInProcess() && m_server.listen());
-        m_server.setResponse(u"/photo.png"_s, 200, TestSupport::png(QSize(320, 200), Qt::green));
-        m_server.setResponse(u"/empty"_s, 200, QByteArray());
-        m_server.setResponse(u"/text"_s, 200, "<html>pas une image</html>");
-        m_server.setResponse(u"/huge.ppm"_s, 200, "P6\n100000 100000\n255\nxxxx"); // 40 GB if the reader believed it
-        m_server.setResponse(u"/huge.jpg"_s, 200, jpegDeclaring(QSize(30000, 30000))); // 1/8 of it would pass
-        m_server.setResponse(u"/4k.png"_s, 200, TestSupport::png(QSize(3840, 2160), Qt::green));
+        QVERIFY(TestCertificates::trustInProcess());
+        QVERIFY(m_server.listen());
+        m_server.setResponse("/photo.png", 200, TestSupport::png(QSize(320, 200), Qt::green));
+        m_server.setResponse("/empty", 200, QByteArray());
+        m_server.setResponse("/text", 200, "<html>pas une image</html>");
+        m_server.setResponse("/huge.ppm", 200, "P6\n100000 100000\n255\nxxxx");
+        m_server.setResponse("/huge.jpg", 200, hugeJpeg()); // 1/8 of it would pass
+        m_server.setResponse("/4k.png", 200, TestSupport::png(QSize(3840, 2160), Qt::green));
         m_decoders.setMaxThreadCount(1);
     }
 
     void everyWayOutEndsOnce_data()
     {
-        QTest::addColumn<QString>("path");    // none: an invalid address; #escape: Escape pressed
-        QTest::addColumn<QString>("warning"); // none: the photo is shown
-        QTest::newRow("empty") << u"/empty"_s << "ImageSession::onDownloaded data vide pour QUrl(\"%1\")";
-        QTest::newRow("not a picture") << u"/text"_s << "ImageSession::onDownloaded impossible de charger pixmap";
-        QTest::newRow("40 GB declared") << u"/huge.ppm"_s << "ImageSession::onDownloaded impossible de charger pixmap";
-        QTest::newRow("3.6 GB declared by a JPEG")
-            << u"/huge.jpg"_s << "ImageSession::onDownloaded impossible de charger pixmap";
-        QTest::newRow("invalid address") << QString() << "ImageSession::start url invalide: QUrl(\"%1\")";
-        QTest::newRow("shown for the display time") << "/photo.png" << QString();
-        QTest::newRow("Escape hides it, but the end comes from the timer") << "/photo.png#escape" << QString();
+        QTest::addColumn<QUrl>("url");
+        QTest::addColumn<bool>("escape");
+        QTest::addColumn<QString>("warning"); // %1: the address
+        const QString notLoaded = "ImageSession::onDownloaded impossible de charger pixmap";
+        QTest::newRow("empty") << m_server.url(u"/empty"_s) << false
+                               << u"ImageSession::onDownloaded data vide pour QUrl(\"%1\")"_s;
+        QTest::newRow("not a picture") << m_server.url(u"/text"_s) << false << notLoaded;
+        QTest::newRow("40 GB declared") << m_server.url(u"/huge.ppm"_s) << false << notLoaded;
+        QTest::newRow("3.6 GB declared by a JPEG") << m_server.url(u"/huge.jpg"_s) << false << notLoaded;
+        QTest::newRow("invalid address") << QUrl(u"https://exa mple/x"_s) << false
+                                         << u"ImageSession::start url invalide: QUrl(\"%1\")"_s;
+        QTest::newRow("shown") << m_server.url(u"/photo.png"_s) << false << QString();
+        QTest::newRow("hidden by Escape") << m_server.url(u"/photo.png"_s) << true << QString();
     }
 
     void everyWayOutEndsOnce()
     {
-        QFETCH(QString, path);
+        QFETCH(QUrl, url);
+        QFETCH(bool, escape);
         QFETCH(QString, warning);
-        const QUrl url = path.isEmpty() ? QUrl(u"https://exa mple/x"_s) : m_server.url(path);
         LogCapture log;
-        auto* session = new Session(url, u"Salut"_s, 600, nullptr, &m_network, &m_decoders, nullptr);
-        QSignalSpy finished(session, &Session::finished), destroyed(session, &QObject::destroyed);
-        session->setOverlayPool(&m_pool);
+        Session* session = newSession(url);
+        QSignalSpy finished(session, &Session::finished);
+        QSignalSpy destroyed(session, &QObject::destroyed);
         session->start();
         if (warning.isEmpty()) {
-            QTRY_COMPARE_WITH_TIMEOUT(TestSupport::windows<Overlay>().size(), 1, 10000);
-            QPointer<Overlay> overlay = TestSupport::windows<Overlay>().first();
-            if (url.hasFragment())
-                TestSupport::xdotool({u"key"_s, u"Escape"_s});
-            QTRY_COMPARE(overlay && overlay->isVisible(), !url.hasFragment());
-            QVERIFY(!finished.wait(400) && finished.wait(3000));              // not before its time
-            QVERIFY(destroyed.isEmpty() && overlay && !overlay->isVisible()); // till the next loop pass
+            QTRY_COMPARE_WITH_TIMEOUT(windows<Overlay>().size(), 1, 10000);
+            Overlay* overlay = windows<Overlay>().first();
+            if (escape)
+                TestSupport::xdotool({"key", "Escape"});
+            QTRY_COMPARE(overlay->isVisible(), !escape);
+            QVERIFY(finished.wait(3000));
+            QVERIFY(destroyed.isEmpty()); // till the next loop pass
+            QVERIFY(!overlay->isVisible());
         }
-        QTRY_VERIFY_WITH_TIMEOUT(destroyed.size() == 1 && TestSupport::windows<Overlay>().isEmpty(), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(destroyed.size(), 1, 10000);
+        QVERIFY(windows<Overlay>().isEmpty());
         QCOMPARE(finished, QList<QVariantList>{{QVariant::fromValue(session)}});
         QCOMPARE(log.lines(QtWarningMsg).join(u'\n'), warning.replace(u"%1"_s, url.toString()));
     }
 
     void endedWhileDecodingLeavesNothing_data()
     {
-        QTest::addColumn<bool>("decoderBusy"); // the picture waits for the decoder rather than being decoded
+        QTest::addColumn<bool>("decoderBusy");
         QTest::newRow("waiting for the decoder") << true;
         QTest::newRow("being decoded") << false;
     }
 
-    // As when the program quits: the session goes with its owner, its picture still on the decoder.
     void endedWhileDecodingLeavesNothing()
     {
         QFETCH(bool, decoderBusy);
@@ -104,8 +110,7 @@ private slots:
         if (decoderBusy)
             m_decoders.start([&busy] { busy.acquire(); });
         LogCapture log;
-        auto* session =
-            new Session(m_server.url(u"/4k.png"_s), u"Salut"_s, 600, nullptr, &m_network, &m_decoders, nullptr);
+        Session* session = newSession(m_server.url("/4k.png"));
         QSignalSpy finished(session, &Session::finished);
         session->start();
         QSignalSpy downloaded(session->findChild<FileDownloader*>(), &FileDownloader::downloaded);
@@ -115,14 +120,12 @@ private slots:
         busy.release();
         m_decoders.waitForDone();
         QTest::qWait(100); // what the decoder finished has had its chance to show
-        QCOMPARE(TestSupport::windows<Overlay>().size(), 0);
+        QCOMPARE(windows<Overlay>().size(), 0);
         QCOMPARE(finished.size(), 0);
         QCOMPARE(log.lines(QtWarningMsg), QStringList());
     }
 
-    // Speech, its engines still being built, delays no photo and never stalls the event loop.
-    // Three photos speaking at once, on the default back end and on flite, whose engines
-    // speaking together crashed.
+    // Engines still being built delay no photo; flite's engines speaking together crashed.
     void threeSpeakAtOnce_data()
     {
         QTest::addColumn<QString>("backEnd");
@@ -135,14 +138,11 @@ private slots:
         QFETCH(QString, backEnd);
         LogCapture log;
         SpeechEngines engines(3, backEnd);
-        for (int i = 0; i < 3; ++i) {
-            auto* session = new Session(m_server.url(u"/photo.png"_s), u"Photo. "_s.repeated(40), 500, &engines,
-                                        &m_network, &m_decoders, nullptr);
-            session->start();
-        }
-        QTRY_COMPARE(TestSupport::windows<Overlay>().size(), 3);
-        QTRY_VERIFY(TestSupport::windows<Overlay>().isEmpty());
-        QTRY_VERIFY_WITH_TIMEOUT(log.countStartingWith(u"Moteur de synthèse vocale prêt"_s) > 0, 60000);
+        for (int i = 0; i < 3; ++i)
+            newSession(m_server.url("/photo.png"), &engines, u"Photo. "_s.repeated(40))->start();
+        QTRY_COMPARE(windows<Overlay>().size(), 3);
+        QTRY_VERIFY(windows<Overlay>().isEmpty());
+        QTRY_VERIFY_WITH_TIMEOUT(log.countStartingWith("Moteur de synthèse vocale prêt") > 0, 60000);
     }
 };
 
