@@ -8,9 +8,11 @@
 using namespace Qt::StringLiterals;
 
 using Known = QHash<QString, qint64>;
+Q_DECLARE_METATYPE(BroadcastPhoto)
 
-// Each message exactly as it travels, read as the other side reads it, and written back by its
-// writer where that gives the very same text.
+const BroadcastPhoto NONE{-1, {}, {}, {}, {}, false};
+
+// Each message as it travels, read by the other side, and written back where that gives the same text.
 class TestProtocol : public QObject
 {
     Q_OBJECT
@@ -34,7 +36,7 @@ class TestProtocol : public QObject
     }
 
 private slots:
-    void roomLists_data(); // the tables are out of the class body: moc misreads raw strings
+    void roomLists_data(); // out of the class: moc misreads raw strings
 
     void roomLists()
     {
@@ -71,23 +73,18 @@ private slots:
     {
         QFETCH(QString, text);
         QFETCH(bool, photo);
-        QFETCH(qint64, id);
-        QFETCH(QString, room);
-        QFETCH(QString, image);
-        QFETCH(QString, message);
-        QFETCH(QDateTime, time);
-        QFETCH(bool, missed);
+        QFETCH(BroadcastPhoto, read);
         QFETCH(bool, written);
-        const std::optional<BroadcastPhoto> read = ServerMessages::photoOf(parsed(text));
-        QCOMPARE(read.has_value(), photo);
-        const BroadcastPhoto got = read.value_or(BroadcastPhoto{-1, {}, {}, {}, {}, false});
-        QCOMPARE(got.id, id);
-        QCOMPARE(got.room, room);
-        QCOMPARE(got.image, image);
-        QCOMPARE(got.message, message);
-        QCOMPARE(got.time, time);
-        QCOMPARE(got.missed, missed);
-        QCOMPARE(ServerMessages::photoText({id, time, room, image, message, missed}) == text, written);
+        const std::optional<BroadcastPhoto> taken = ServerMessages::photoOf(parsed(text));
+        QCOMPARE(taken.has_value(), photo);
+        const BroadcastPhoto got = taken.value_or(NONE);
+        QCOMPARE(got.id, read.id);
+        QCOMPARE(got.room, read.room);
+        QCOMPARE(got.image, read.image);
+        QCOMPARE(got.message, read.message);
+        QCOMPARE(got.time, read.time);
+        QCOMPARE(got.missed, read.missed);
+        QCOMPARE(ServerMessages::photoText(read) == text, written);
     }
 
     void catchUpEnds_data();
@@ -111,7 +108,7 @@ void TestProtocol::roomLists_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<bool>("accepted");
     QTest::addColumn<QStringList>("rooms");
-    QTest::addColumn<bool>("written"); // the client writes this text for these rooms
+    QTest::addColumn<bool>("written");
     const QString list = uR"({"data":{"rooms":%1},"event":"room:changed"})"_s;
     QTest::newRow("none") << list.arg("[]") << true << QStringList() << true;
     QTest::newRow("in order") << list.arg(R"(["b","a"])") << true << QStringList{"b", "a"} << true;
@@ -161,39 +158,31 @@ void TestProtocol::missedRequests_data()
 void TestProtocol::photos_data()
 {
     QTest::addColumn<QString>("text");
-    QTest::addColumn<bool>("photo"); // the client takes it as a photo
-    QTest::addColumn<qint64>("id");
-    QTest::addColumn<QString>("room");
-    QTest::addColumn<QString>("image");
-    QTest::addColumn<QString>("message");
-    QTest::addColumn<QDateTime>("time");
-    QTest::addColumn<bool>("missed");
-    QTest::addColumn<bool>("written"); // the server writes this text for this photo
+    QTest::addColumn<bool>("photo");
+    QTest::addColumn<BroadcastPhoto>("read");
+    QTest::addColumn<bool>("written");
     // As the server's clock gives it: in UTC, written with a "Z".
     const QDateTime noon = QDateTime::fromString(u"2026-12-08T12:00:00.005Z"_s, Qt::ISODateWithMs);
-    const QString live = uR"({"data":{"id":7,"image":"/images/a.png","message":"Salut","room":"r1",)"
-                         uR"("time":"2026-12-08T12:00:00.005Z"},"event":"photo:broadcast"})"_s;
-    const QString caughtUp = uR"({"data":{"id":7,"image":"/images/a.png","message":"Salut","missed":true,)"
-                             uR"("room":"r1","time":"2026-12-08T12:00:00.005Z"},"event":"photo:broadcast"})"_s;
-    QTest::newRow("live") << live << true << qint64(7) << u"r1"_s << u"/images/a.png"_s << u"Salut"_s << noon << false
-                          << true;
-    QTest::newRow("caught up") << caughtUp << true << qint64(7) << u"r1"_s << u"/images/a.png"_s << u"Salut"_s << noon
-                               << true << true;
+    const BroadcastPhoto live{7, noon, u"r1"_s, u"/images/a.png"_s, u"Salut"_s, false};
+    BroadcastPhoto caughtUp = live;
+    caughtUp.missed = true;
+    BroadcastPhoto older = NONE;
+    older.image = u"/b"_s;
+    QTest::newRow("live") << uR"({"data":{"id":7,"image":"/images/a.png","message":"Salut","room":"r1",)"
+                             uR"("time":"2026-12-08T12:00:00.005Z"},"event":"photo:broadcast"})"_s
+                          << true << live << true;
+    QTest::newRow("caught up") << uR"({"data":{"id":7,"image":"/images/a.png","message":"Salut","missed":true,)"
+                                  uR"("room":"r1","time":"2026-12-08T12:00:00.005Z"},"event":"photo:broadcast"})"_s
+                               << true << caughtUp << true;
     QTest::newRow("from an older server")
-        << uR"({"event":"photo:broadcast","data":{"image":"/b","x":1},"y":2})"_s << true << qint64(-1) << QString()
-        << u"/b"_s << QString() << QDateTime() << false << false;
-    QTest::newRow("no data") << uR"({"event":"photo:broadcast"})"_s << true << qint64(-1) << QString() << QString()
-                             << QString() << QDateTime() << false << false;
+        << uR"({"event":"photo:broadcast","data":{"image":"/b","x":1},"y":2})"_s << true << older << false;
+    QTest::newRow("no data") << uR"({"event":"photo:broadcast"})"_s << true << NONE << false;
     QTest::newRow("wrong types")
         << uR"({"data":{"id":"7","image":5,"message":[],"missed":1,"room":{},"time":0},"event":"photo:broadcast"})"_s
-        << true << qint64(-1) << QString() << QString() << QString() << QDateTime() << false << false;
-    QTest::newRow("another event") << uR"({"data":{"image":"/a"},"event":"room:changed"})"_s << false << qint64(-1)
-                                   << QString() << QString() << QString() << QDateTime() << false << false;
-    QTest::newRow("event in other case") << uR"({"data":{"image":"/a"},"event":"Photo:Broadcast"})"_s << false
-                                         << qint64(-1) << QString() << QString() << QString() << QDateTime() << false
+        << true << NONE << false;
+    QTest::newRow("another event") << uR"({"data":{"image":"/a"},"event":"room:changed"})"_s << false << NONE << false;
+    QTest::newRow("event in other case") << uR"({"data":{"image":"/a"},"event":"Photo:Broadcast"})"_s << false << NONE
                                          << false;
-    QTest::newRow("truncated") << uR"({"event":"photo:broadcast")"_s << false << qint64(-1) << QString() << QString()
-                               << QString() << QDateTime() << false << false;
 }
 
 void TestProtocol::catchUpEnds_data()

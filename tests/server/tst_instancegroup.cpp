@@ -2,13 +2,13 @@
 #include "imageserver.h"
 #include "net/endpoints.h"
 #include "net/websocketclient.h"
+#include "protocol/clientmessages.h"
 #include "settings/roomlistfile.h"
 #include "testsupport.h"
 
 using namespace Qt::StringLiterals;
 using namespace TestSupport;
 
-// Two instances joined through a private Redis, behind the shipped nginx site for a group.
 class TestInstanceGroup : public QObject
 {
     Q_OBJECT
@@ -18,7 +18,7 @@ class TestInstanceGroup : public QObject
     std::unique_ptr<ImageServer> m_servers[2];
     static constexpr int RECONNECT_DIVISOR = 10;
     QNetworkAccessManager m_network;
-    std::optional<LogCapture> m_log; // made once the test has its own message handler
+    std::optional<LogCapture> m_log; // after the test installs its handler
 
 private slots:
     void initTestCase()
@@ -31,16 +31,16 @@ private slots:
         for (int i = 0; i < 2; ++i) {
             ServerOptions options;
             options.plain = true;
-            options.storage = m_dir.filePath(u"images"_s);
+            options.storage = m_dir.filePath("images");
             options.openUploads = true;
             options.decoderProgram = QStringLiteral(GLIMDECK_SERVER_EXECUTABLE);
-            options.redis = m_dir.filePath(u"redis.sock"_s);
+            options.redis = m_dir.filePath("redis.sock");
             options.redisInstance = u"instance"_s + QString::number(i);
             m_servers[i] = std::make_unique<ImageServer>(options);
             QVERIFY(m_servers[i]->listen(QHostAddress::LocalHost, 0));
         }
         startNginx();
-        QTRY_COMPARE(m_log->countStartingWith(u"Redis joint"_s), 2);
+        QTRY_COMPARE(m_log->countStartingWith("Redis joint"), 2);
     }
 
     void cleanupTestCase()
@@ -53,7 +53,6 @@ private slots:
 
     void photosCountsAndCatchUpCrossInstances()
     {
-        // Two of the program's own connections through nginx, one on each instance.
         std::vector<std::unique_ptr<WebSocketClient>> clients;
         std::vector<std::unique_ptr<QSignalSpy>> received;
         for (int i = 0; i < 2; ++i) {
@@ -62,12 +61,11 @@ private slots:
             QTRY_COMPARE(m_servers[0]->hub().clientCount() + m_servers[1]->hub().clientCount(), i + 1);
         }
         QCOMPARE(m_servers[0]->hub().clientCount(), 1);
-        QTRY_COMPARE(get(u"/users"_s, 0), QByteArray("2"));
+        QTRY_COMPARE(get("/users", 0), "2"_ba);
 
-        // Uploaded to one instance, each client has it once, and the picture is on both.
-        QCOMPARE(upload(u"famille"_s, 0), 200);
+        QCOMPARE(upload("famille", 0), 200);
         QTRY_COMPARE(received[1]->size(), 1);
-        QCOMPARE(upload(u"famille"_s, 0), 200);
+        QCOMPARE(upload("famille", 0), 200);
         QTRY_COMPARE(received[1]->size(), 2);
         QTRY_COMPARE(received[0]->size(), 2);
         const QString image = QUrl(received[0]->first().first().toString()).path();
@@ -75,28 +73,29 @@ private slots:
         QCOMPARE(get(image, 1).size(), get(image, 0).size());
         QVERIFY(!get(image, 1).isEmpty());
 
-        // Redis restarted: delivery across instances resumes.
         m_redis.kill();
         m_redis.waitForFinished();
-        QTRY_COMPARE(m_log->countStartingWith(u"Redis perdu"_s), 2);
+        QTRY_COMPARE(m_log->countStartingWith("Redis perdu"), 2);
         startRedis();
-        QTRY_COMPARE_WITH_TIMEOUT(m_log->countStartingWith(u"Redis joint"_s), 4, 20000);
-        QCOMPARE(upload(u"famille"_s, 0), 200);
+        QTRY_COMPARE_WITH_TIMEOUT(m_log->countStartingWith("Redis joint"), 4, 20000);
+        QCOMPARE(upload("famille", 0), 200);
         QTRY_COMPARE(received[1]->size(), 3);
 
-        // A room followed by nobody yet is caught up on the other instance.
-        QCOMPARE(upload(u"bureau"_s, 0), 200);
-        auto late = connectClient(u"ws://127.0.0.1:%1/"_s.arg(m_servers[1]->port()), u"bureau"_s);
-        QSignalSpy lateReceived(late.get(), &QWebSocket::textMessageReceived);
-        late->sendTextMessage(uR"({"event":"photos:missed-request","data":{"known":{"bureau":0}}})"_s);
+        QCOMPARE(upload("bureau", 0), 200);
+        QWebSocket late;
+        QSignalSpy lateReceived(&late, &QWebSocket::textMessageReceived);
+        late.open(QUrl(u"ws://127.0.0.1:%1/"_s.arg(m_servers[1]->port())));
+        QTRY_COMPARE(late.state(), QAbstractSocket::ConnectedState);
+        late.sendTextMessage(ClientMessages::roomsText({"bureau"}));
+        late.sendTextMessage(ClientMessages::missedRequestText({{"bureau", 0}}));
         QTRY_COMPARE(lateReceived.size(), 2);
-        QCOMPARE(QJsonDocument::fromJson(lateReceived.last().first().toString().toUtf8())["data"]["count"].toInt(), 1);
+        QCOMPARE(QJsonDocument::fromJson(lateReceived.last().first().toString().toUtf8())["data"][u"count"_s].toInt(),
+                 1);
 
-        // One instance gone: its client comes back by itself through nginx to the other, and the count drops.
         m_servers[0].reset();
         QTRY_COMPARE_WITH_TIMEOUT(m_servers[1]->hub().clientCount(), 3, 15000);
-        QTRY_COMPARE_WITH_TIMEOUT(get(u"/users"_s, 1), QByteArray("3"), 15000);
-        QCOMPARE(upload(u"famille"_s, 1), 200);
+        QTRY_COMPARE_WITH_TIMEOUT(get("/users", 1), "3"_ba, 15000);
+        QCOMPARE(upload("famille", 1), 200);
         QTRY_COMPARE(received[0]->size(), 4);
         QTRY_COMPARE(received[1]->size(), 4);
     }
@@ -106,30 +105,29 @@ private:
     {
         m_redis.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_redis.setStandardOutputFile(QProcess::nullDevice());
-        m_redis.start(QStandardPaths::findExecutable(u"redis-server"_s, {u"/usr/bin"_s, u"/usr/sbin"_s}),
-                      {u"--port"_s, u"0"_s, u"--unixsocket"_s, m_dir.filePath(u"redis.sock"_s), u"--save"_s, u""_s,
-                       u"--appendonly"_s, u"no"_s, u"--daemonize"_s, u"no"_s});
+        m_redis.start(QStandardPaths::findExecutable("redis-server", {"/usr/bin", "/usr/sbin"}),
+                      {"--port", "0", "--unixsocket", m_dir.filePath("redis.sock"), "--save", "", "--appendonly", "no",
+                       "--daemonize", "no"});
         QVERIFY2(m_redis.waitForStarted(10000), "redis-server is needed (Debian: redis-server)");
     }
 
     void startNginx()
     {
-        // On the program's own server port, where its connection goes.
         const quint16 port = QUrl(HTTPS_BASE_URL).port();
         QString site = QString::fromUtf8(readFile(QStringLiteral(GLIMDECK_NGINX_SITE)));
-        site.replace(u"listen [::]:443 ssl;"_s, QString())
-            .replace(u"listen 443"_s, u"listen 127.0.0.1:"_s + QString::number(port));
-        site.replace(u"/etc/letsencrypt/live/photos.example.org/fullchain.pem"_s,
-                     TestCertificates::instance().filePath(u"server.pem"_s))
-            .replace(u"/etc/letsencrypt/live/photos.example.org/privkey.pem"_s,
-                     TestCertificates::instance().filePath(u"server.key"_s))
-            .replace(u":8081"_s, u':' + QString::number(m_servers[0]->port()))
-            .replace(u":8082"_s, u':' + QString::number(m_servers[1]->port()));
-        QVERIFY(writeFile(m_dir.filePath(u"nginx/nginx.conf"_s),
+        site.replace("listen [::]:443 ssl;", QString())
+            .replace("listen 443", u"listen 127.0.0.1:"_s + QString::number(port));
+        site.replace("/etc/letsencrypt/live/photos.example.org/fullchain.pem",
+                     TestCertificates::instance().filePath("server.pem"))
+            .replace("/etc/letsencrypt/live/photos.example.org/privkey.pem",
+                     TestCertificates::instance().filePath("server.key"))
+            .replace(":8081", u':' + QString::number(m_servers[0]->port()))
+            .replace(":8082", u':' + QString::number(m_servers[1]->port()));
+        QVERIFY(writeFile(m_dir.filePath("nginx/nginx.conf"),
                           readFile(QFINDTESTDATA("../data/nginx-test.conf")).replace("@SITE@", site.toUtf8())));
         m_nginx.setProcessChannelMode(QProcess::ForwardedChannels);
-        m_nginx.start(QStandardPaths::findExecutable(u"nginx"_s, {u"/usr/sbin"_s}),
-                      {u"-p"_s, m_dir.filePath(u"nginx"_s), u"-c"_s, u"nginx.conf"_s, u"-e"_s, u"error.log"_s});
+        m_nginx.start(QStandardPaths::findExecutable("nginx", {"/usr/sbin"}),
+                      {"-p", m_dir.filePath("nginx"), "-c", "nginx.conf", "-e", "error.log"});
         QVERIFY2(m_nginx.waitForStarted(10000), "nginx is needed (Debian: nginx-light)");
         QTRY_VERIFY(listening(port));
     }
@@ -141,7 +139,6 @@ private:
         return socket.waitForConnected(1000);
     }
 
-    // The body of an answer from one instance.
     QByteArray get(const QString& path, int server)
     {
         return finish(m_network.get(
@@ -153,15 +150,6 @@ private:
     {
         const Fields form{{"room", room.toUtf8()}, {"message", "Bonjour"}, {"picture", png({8, 8}, Qt::red)}};
         return post(m_network, QUrl(u"http://127.0.0.1:%1/upload"_s.arg(m_servers[server]->port())), form).status;
-    }
-
-    std::unique_ptr<QWebSocket> connectClient(const QString& url, const QString& room = u"famille"_s)
-    {
-        auto client = std::make_unique<QWebSocket>();
-        client->open(QUrl(url));
-        static_cast<void>(QTest::qWaitFor([&] { return client->state() != QAbstractSocket::ConnectingState; }));
-        client->sendTextMessage(uR"({"event":"room:changed","data":{"rooms":["%1"]}})"_s.arg(room));
-        return client;
     }
 };
 
