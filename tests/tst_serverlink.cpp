@@ -38,6 +38,7 @@ class TestServerLink : public QObject
 private slots:
     void initTestCase()
     {
+        SKIP_WITHOUT_TLS_SERVER();
         QVERIFY(TestCertificates::trustInProcess()); // which adds its authority to the system's; they stay trusted
         const QList<QSslCertificate> trusted = QSslConfiguration::defaultConfiguration().caCertificates();
         const QList<QSslCertificate> system = QSslConfiguration::systemCaCertificates();

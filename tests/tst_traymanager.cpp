@@ -44,6 +44,7 @@ public:
 private slots:
     void initTestCase()
     {
+        SKIP_WITHOUT_TLS_SERVER();
         QVERIFY2(QSystemTrayIcon::isSystemTrayAvailable(), "needs a notification area: trayer under Xvfb");
         QVERIFY(TestCertificates::trustInProcess() && m_server.listen());
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config.path()));

@@ -20,6 +20,11 @@ namespace TestSupport {
 // Whether this Windows build runs under Wine, which lacks some of Windows' services: the tests
 // that need one skip themselves there, naming it.
 bool underWine();
+// Wine's schannel has no server side (no AcceptSecurityContext): a test with a TLS server of its
+// own skips itself there.
+#define SKIP_WITHOUT_TLS_SERVER()                                                                                      \
+    if (TestSupport::underWine())                                                                                      \
+    QSKIP("Wine's schannel cannot serve TLS (it has no AcceptSecurityContext), and this test's server needs it")
 
 // A picture of one colour, encoded as PNG.
 QByteArray png(const QSize& size, const QColor& colour);
