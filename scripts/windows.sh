@@ -316,7 +316,7 @@ show_photo() {
     wait_for 120 grep -q '"demo"' "$work/server.log" || { log "glimdeck.exe did not subscribe (log: $work/glimdeck.log)"; return 1; }
     log "connected: $(grep -m1 'Abonnement' "$work/server.log")"
     # The connected icon is a green disc, in trayer's strip along the top edge.
-    wait_for 10 has_colour "$width" 24 0 0 '#2ECC40' || { log "no green tray icon in the notification area"; return 1; }
+    wait_for 30 has_colour "$width" 24 0 0 '#2ECC40' || { import -window root "$work/no-tray-icon.png"; log "no green tray icon in the notification area (screen: $work/no-tray-icon.png)"; return 1; }
     log "the tray icon is in the notification area"
     curl -sS --cacert "$BUILD/certs/ca.pem" -F key="$(cat "$work/upload.key")" -F room=demo -F message=Bonjour \
         -F picture=@"$ROOT/tests/data/photo-red.png" -o /dev/null "https://localhost:$port/upload"
@@ -325,16 +325,19 @@ show_photo() {
     local shown=$SECONDS
     import -window root "$shot"
     log "photo over the whole screen; screenshot: $shot"
-    # Edge to edge: this 4:3 photo fills the screen's width (a 5:4 screen leaves bands above and below).
-    has_colour 1 1 2 "$centre_y" '#DC1E1E' || { log "the photo does not reach the left edge"; return 1; }
-    has_colour 1 1 $((width - 3)) "$centre_y" '#DC1E1E' || { log "the photo does not reach the right edge"; return 1; }
+    # Edge to edge: this 4:3 photo, red in a white frame, fills the screen's width (a 5:4 screen
+    # leaves black bands above and below).
+    has_colour 1 1 2 "$centre_y" '#FFFFFF' || { log "the photo does not reach the left edge"; return 1; }
+    has_colour 1 1 $((width - 3)) "$centre_y" '#FFFFFF' || { log "the photo does not reach the right edge"; return 1; }
     wait_for 10 not has_colour 1 1 "$centre_x" "$centre_y" '#DC1E1E'
     log "the photo went after about $((SECONDS - shown)) s"
 }
 
-# Whether the region WIDTHxHEIGHT+X+Y of the screen holds a pixel of the colour.
+# Whether the region WIDTHxHEIGHT+X+Y of the screen holds a pixel of the colour. grep reads to
+# the end: with -q it would stop at the first match, and convert's broken pipe would fail the
+# pipeline under pipefail.
 has_colour() {
-    import -window root png:- 2>/dev/null | convert - -crop "$1x$2+$3+$4" +repage txt:- | grep -qi "$5"
+    import -window root png:- 2>/dev/null | convert - -crop "$1x$2+$3+$4" +repage txt:- | grep -i "$5" >/dev/null
 }
 # shellcheck disable=SC2317 # called through wait_for
 not() { ! "$@"; }

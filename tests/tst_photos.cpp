@@ -16,6 +16,7 @@ class TestPhotos : public QObject
 private slots:
     void initTestCase()
     {
+        SKIP_WITHOUT_TLS_SERVER();
         QVERIFY(TestCertificates::trustInProcess());
         QVERIFY(m_server.listen());
     }

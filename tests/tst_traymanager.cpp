@@ -41,6 +41,7 @@ public:
 private slots:
     void initTestCase()
     {
+        SKIP_WITHOUT_TLS_SERVER();
         QVERIFY2(QSystemTrayIcon::isSystemTrayAvailable(), "needs a notification area: trayer under Xvfb");
         QVERIFY(TestCertificates::trustInProcess());
         QVERIFY(m_server.listen());

@@ -51,6 +51,7 @@ class TestWebSocketClient : public QObject
 private slots:
     void initTestCase()
     {
+        SKIP_WITHOUT_TLS_SERVER();
         QVERIFY(TestCertificates::trustInProcess());
         QStandardPaths::setTestModeEnabled(true); // no room list of the user's is read
         m_untrusted.setSslConfiguration(TestCertificates::instance().untrustedServerConfiguration());

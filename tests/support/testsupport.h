@@ -17,6 +17,11 @@
 namespace TestSupport {
 
 bool underWine();
+// Wine's schannel has no server side (no AcceptSecurityContext): a test with a TLS server of its
+// own skips itself there.
+#define SKIP_WITHOUT_TLS_SERVER()                                                                                      \
+    if (TestSupport::underWine())                                                                                      \
+    QSKIP("Wine's schannel cannot serve TLS (it has no AcceptSecurityContext), and this test's server needs it")
 
 QByteArray png(const QSize& size, const QColor& colour);
 
