@@ -128,17 +128,11 @@ private:
             arguments << u"--view-key-file="_s + viewKey;
         if (behindNginx) {
             QTcpServer probe;
-            QString site = QString::fromUtf8(readFile(QStringLiteral(GLIMDECK_NGINX_SITE)));
-            site.replace(u"listen [::]:443 ssl;"_s, QString()).replace(u"listen 443"_s, u"listen 127.0.0.1:"_s + port);
-            site.replace(u"/etc/letsencrypt/live/photos.example.org/fullchain.pem"_s, m_certs + u"/server.pem"_s)
-                .replace(u"/etc/letsencrypt/live/photos.example.org/privkey.pem"_s, m_certs + u"/server.key"_s)
-                .replace(u":8080"_s, u':' + (port = QString::number(probe.listen() ? probe.serverPort() : 1)));
-            QVERIFY(writeFile(m_home.filePath("nginx/nginx.conf"),
-                              readFile(QFINDTESTDATA("data/nginx-test.conf")).replace("@SITE@", site.toUtf8())));
-            m_nginx.setProcessChannelMode(QProcess::ForwardedChannels);
-            m_nginx.start(QStandardPaths::findExecutable("nginx", {"/usr/sbin"}),
-                          {"-p", m_home.filePath("nginx"), "-c", "nginx.conf", "-e", "error.log"});
-            QVERIFY2(m_nginx.waitForStarted(10000), "nginx is needed (Debian: nginx-light)");
+            const quint16 nginxPort = port.toUShort();
+            port = QString::number(probe.listen() ? probe.serverPort() : 1);
+            QVERIFY2(startNginx(m_nginx, m_home.filePath("nginx"), QStringLiteral(GLIMDECK_NGINX_SITE), m_certs,
+                                nginxPort, {{":8080", port.toUShort()}}),
+                     "nginx is needed (Debian: nginx-light)");
             arguments << "--no-tls";
         }
         m_server.start(QStringLiteral(GLIMDECK_SERVER_EXECUTABLE), arguments << "--port" << port);

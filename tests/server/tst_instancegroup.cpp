@@ -114,21 +114,10 @@ private:
     void startNginx()
     {
         const quint16 port = QUrl(HTTPS_BASE_URL).port();
-        QString site = QString::fromUtf8(readFile(QStringLiteral(GLIMDECK_NGINX_SITE)));
-        site.replace("listen [::]:443 ssl;", QString())
-            .replace("listen 443", u"listen 127.0.0.1:"_s + QString::number(port));
-        site.replace("/etc/letsencrypt/live/photos.example.org/fullchain.pem",
-                     TestCertificates::instance().filePath("server.pem"))
-            .replace("/etc/letsencrypt/live/photos.example.org/privkey.pem",
-                     TestCertificates::instance().filePath("server.key"))
-            .replace(":8081", u':' + QString::number(m_servers[0]->port()))
-            .replace(":8082", u':' + QString::number(m_servers[1]->port()));
-        QVERIFY(writeFile(m_dir.filePath("nginx/nginx.conf"),
-                          readFile(QFINDTESTDATA("../data/nginx-test.conf")).replace("@SITE@", site.toUtf8())));
-        m_nginx.setProcessChannelMode(QProcess::ForwardedChannels);
-        m_nginx.start(QStandardPaths::findExecutable("nginx", {"/usr/sbin"}),
-                      {"-p", m_dir.filePath("nginx"), "-c", "nginx.conf", "-e", "error.log"});
-        QVERIFY2(m_nginx.waitForStarted(10000), "nginx is needed (Debian: nginx-light)");
+        const Ports upstreams{{":8081", m_servers[0]->port()}, {":8082", m_servers[1]->port()}};
+        QVERIFY2(TestSupport::startNginx(m_nginx, m_dir.filePath("nginx"), QStringLiteral(GLIMDECK_NGINX_SITE),
+                                         TestCertificates::instance().path(), port, upstreams),
+                 "nginx is needed (Debian: nginx-light)");
         QTRY_VERIFY(listening(port));
     }
 

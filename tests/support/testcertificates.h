@@ -9,6 +9,7 @@ class TestCertificates
 public:
     static TestCertificates& instance();
 
+    QString path() const { return m_dir.path(); }
     QString filePath(const QString& name) const { return m_dir.filePath(name); }
     QSslConfiguration serverConfiguration() const { return configurationFrom(m_dir.path()); }
     // Signed by another authority, which no client here trusts.

@@ -41,6 +41,26 @@ QStringList xdotool(const QStringList& arguments)
     return QString::fromUtf8(process.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
 }
 
+bool startNginx(QProcess& nginx, const QString& dir, const QString& site, const QString& certs, quint16 port,
+                const Ports& upstreams)
+{
+    QString text = QString::fromUtf8(readFile(site));
+    text.replace("listen [::]:443 ssl;", QString());
+    text.replace("listen 443", u"listen 127.0.0.1:"_s + QString::number(port));
+    text.replace("/etc/letsencrypt/live/photos.example.org/fullchain.pem", certs + "/server.pem");
+    text.replace("/etc/letsencrypt/live/photos.example.org/privkey.pem", certs + "/server.key");
+    text.replace("/var/lib/nginx/glimdeck-pictures", dir + "/pictures");
+    for (const auto& [from, to] : upstreams)
+        text.replace(from, u':' + QString::number(to));
+    QByteArray frame = readFile(QFINDTESTDATA("../data/nginx-test.conf"));
+    if (!writeFile(dir + "/nginx.conf", frame.replace("@SITE@", text.toUtf8())))
+        return false;
+    nginx.setProcessChannelMode(QProcess::ForwardedChannels);
+    nginx.start(QStandardPaths::findExecutable("nginx", {"/usr/sbin"}),
+                {"-p", dir, "-c", "nginx.conf", "-e", "error.log"});
+    return nginx.waitForStarted(10000);
+}
+
 QByteArray readFile(const QString& path)
 {
     QFile file(path);

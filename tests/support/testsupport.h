@@ -39,6 +39,12 @@ QByteArray expectedAuthorization();
 QByteArray readFile(const QString& path);                     // null when unreadable
 bool writeFile(const QString& path, const QByteArray& bytes); // its folder made first
 
+using Ports = QList<std::pair<QString, quint16>>;
+// nginx in dir, in the background, with the shipped site: on 127.0.0.1:port with the certificate
+// in certs, its picture cache in dir, and each upstream port (":8080") replaced as given.
+bool startNginx(QProcess& nginx, const QString& dir, const QString& site, const QString& certs, quint16 port,
+                const Ports& upstreams);
+
 struct Reply
 {
     int status = 0; // 0: no answer
