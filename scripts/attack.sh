@@ -36,6 +36,9 @@ source scripts/lib.sh
 silent=2000 subscribers=2000 quiet=200 photos=300 megabytes=300 crowd=1000 rounds=10 slow_seconds=60
 flood_seconds=20 openings=64 upload_seconds=40 readers=2000 slow_readers=200 read_seconds=60 fetch_seconds=180
 fans=2000
+# All at once, the crowd is the 400 of the first attacks: 2000 readers with their WebSockets and
+# the slow readers' would pass the server's total of connections, and the rest be refused.
+all_readers=400
 testssl_scope=()
 server=
 nginx=
@@ -43,11 +46,11 @@ while [ $# -gt 0 ]; do
     case $1 in
     --quick)
         silent=500 subscribers=300 quiet=50 photos=60 crowd=300 rounds=3 slow_seconds=15
-        flood_seconds=6 upload_seconds=12 readers=150 slow_readers=60 read_seconds=8 fetch_seconds=60
+        flood_seconds=6 upload_seconds=12 readers=150 all_readers=150 slow_readers=60 read_seconds=8 fetch_seconds=60
         testssl_scope=(--protocols --std --fs)
         ;;
     --server) server=$2 && shift ;;
-    --readers) readers=$2 && shift ;;
+    --readers) readers=$2 all_readers=$2 && shift ;;
     --fans) fans=$2 && shift ;;
     --nginx) nginx=1 ;;
     *) break ;;
@@ -407,7 +410,7 @@ run_slow_readers() {
 run_all() {
     echo "== all: ping-flood, bare-lf, slow-upload, crowd and slow-readers at once"
     start_server
-    start_crowd fast --clients "$readers" --per-address 10 --seconds "$fetch_seconds"
+    start_crowd fast --clients "$all_readers" --per-address 10 --seconds "$fetch_seconds"
     start_crowd slow --clients "$slow_readers" --per-address 5 --rate 20480 --seconds "$read_seconds"
     start_probe
     attack pingflood --seconds "$flood_seconds" &
