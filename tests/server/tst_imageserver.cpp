@@ -280,6 +280,28 @@ private slots:
         QTRY_COMPARE(get("/users").body, "1"_ba);
     }
 
+    void aFullAddressMakesWayWithItsOwnConnections()
+    {
+        m_options.maxConnectionsPerAddress = 4;
+        m_options.headTimeoutMs = 10000;
+        startServer();
+        QTcpSocket other;
+        QVERIFY(other.bind(QHostAddress(u"127.0.0.2"_s)));
+        other.connectToHost(QHostAddress::LocalHost, m_server->port());
+        QVERIFY(other.waitForConnected());
+        // Each request is answered after the server took the silent connection opened before it.
+        QCOMPARE(get("/users").status, 200);
+        QTcpSocket silent[5];
+        for (QTcpSocket& socket : silent) {
+            socket.connectToHost(QHostAddress::LocalHost, m_server->port());
+            QVERIFY(socket.waitForConnected());
+            QCOMPARE(get("/users").status, 200);
+        }
+        QTRY_COMPARE(silent[0].state(), QAbstractSocket::UnconnectedState);
+        QCOMPARE(other.state(), QAbstractSocket::ConnectedState);
+        QCOMPARE(silent[4].state(), QAbstractSocket::ConnectedState);
+    }
+
     void picturesPastTheQuotaAreNotStored()
     {
         m_options.quotaBytes = 100;
