@@ -19,7 +19,7 @@ class TestTrayManager : public QObject
     static QSystemTrayIcon* icon(TrayManager& tray) { return tray.findChild<QSystemTrayIcon*>(); }
     static QMenu* menu(TrayManager& tray) { return icon(tray)->contextMenu(); }
     static QString clients(TrayManager& tray) { return menu(tray)->actions().at(CLIENTS)->text(); }
-    static QStringList texts(QMenu* menu) // the visible entries
+    static QStringList texts(QMenu* menu)
     {
         QStringList shown;
         for (QAction* action : menu->actions()) {
