@@ -23,7 +23,6 @@ private slots:
         const QString proxy = u"http://proxy.example:3128"_s;
         const QString none;
         const QString photos = u"https://photos.example"_s;
-        QTest::newRow("https_proxy") << name << proxy << none << photos << true;
         QTest::newRow("HTTPS_PROXY") << QByteArray("HTTPS_PROXY") << proxy << none << photos << true;
         QTest::newRow("no scheme") << name << u"proxy.example:3128"_s << none << photos << true;
         QTest::newRow("tagged wss") << name << proxy << none << u"wss://photos.example"_s << true;
