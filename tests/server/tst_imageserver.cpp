@@ -45,6 +45,11 @@ static QByteArray manyScans(int times)
     return many.left(scans) + many.mid(scans, end - scans).repeated(times) + many.mid(end);
 }
 
+static QJsonDocument json(const QList<QVariant>& signal)
+{
+    return QJsonDocument::fromJson(signal.at(0).toString().toUtf8());
+}
+
 static QByteArray bigEndian(quint32 value)
 {
     value = qToBigEndian(value);
@@ -168,7 +173,7 @@ private slots:
         const Reply reply = upload(form);
         QCOMPARE(reply.status, status);
         QVERIFY2(reply.body.contains(reason), reply.body.constData());
-        QCOMPARE(QDir(m_storage->path()).entryList(QDir::Files), QStringList());
+        QCOMPARE(storedFiles(), QStringList());
         QVERIFY(!received.wait(100));
     }
 
@@ -193,9 +198,9 @@ private slots:
         auto client = connectClient({"r1"});
         QSignalSpy received(client.get(), &QWebSocket::textMessageReceived);
         QCOMPARE(upload(with("picture", picture).mid(1), {{"X-Upload-Key", "s3cret"}}).status, 200);
-        QCOMPARE(QDir(m_storage->path()).entryList(QDir::Files).size(), 1);
+        QCOMPARE(storedFiles().size(), 1);
         QTRY_COMPARE(received.size(), 1);
-        const QJsonValue photo = QJsonDocument::fromJson(received.at(0).at(0).toString().toUtf8())["data"];
+        const QJsonValue photo = json(received.at(0))["data"];
         QCOMPARE(photo[u"message"_s].toString(), u"Bonjour à tous"_s);
         QCOMPARE(photo[u"room"_s].toString(), u"r1"_s);
         QCOMPARE(QDateTime::fromString(photo[u"time"_s].toString(), Qt::ISODateWithMs).timeSpec(), Qt::UTC);
@@ -226,13 +231,13 @@ private slots:
         QStringList images;
         QStringList expected;
         for (int i = 0; i < missed; ++i) {
-            const QJsonValue photo = QJsonDocument::fromJson(received.at(i).at(0).toString().toUtf8())["data"];
+            const QJsonValue photo = json(received.at(i))["data"];
             QVERIFY(photo["missed"].toBool());
             images.append(photo["image"].toString());
             expected.append(u"/images/%1.png"_s.arg(25 - missed + i));
         }
         QCOMPARE(images, expected);
-        const QJsonDocument done = QJsonDocument::fromJson(received.last().at(0).toString().toUtf8());
+        const QJsonDocument done = json(received.last());
         QCOMPARE(done[u"event"_s].toString(), u"photos:missed-done"_s);
         QCOMPARE(done[u"data"_s][u"count"_s].toInt(), missed);
     }
@@ -307,7 +312,7 @@ private slots:
         m_options.quotaBytes = 100;
         startServer();
         QCOMPARE(upload(m_form).status, 413);
-        QCOMPARE(QDir(m_storage->path()).entryList(QDir::Files), QStringList());
+        QCOMPARE(storedFiles(), QStringList());
     }
 
     void bodiesHaveABudgetAndADeadline()
@@ -340,21 +345,21 @@ private slots:
         m_options.uploadsPerMinute = 1;
         m_options.trustedProxy = QHostAddress("127.0.0.2");
         startServer();
-        QCOMPARE(upload(m_form, {{"X-Real-IP", "203.0.113.4"}}).status, 200);
-        QCOMPARE(upload(m_form, {{"X-Real-IP", "203.0.113.5"}}).status, 429);
+        QCOMPARE(uploadFrom("203.0.113.4"), 200);
+        QCOMPARE(uploadFrom("203.0.113.5"), 429);
         m_options.trustedProxy = QHostAddress(QHostAddress::LocalHost);
         startServer();
         LogCapture log;
-        QCOMPARE(upload(m_form, {{"X-Real-IP", "2001:db8::1"}}).status, 200);
-        QCOMPARE(upload(m_form, {{"X-Real-IP", "2001:db8::2"}}).status, 429);
-        QCOMPARE(upload(m_form, {{"X-Real-IP", "2001:db8:0:1::1"}}).status, 200);
-        QCOMPARE(upload(m_form, {{"X-Real-IP", "203.0.113.6"}, {"X-Upload-Key", "s3cres"}}).status, 403);
-        QCOMPARE(upload(m_form, {{"X-Real-IP", "203.0.113.6"}}).status, 429);
+        QCOMPARE(uploadFrom("2001:db8::1"), 200);
+        QCOMPARE(uploadFrom("2001:db8::2"), 429);
+        QCOMPARE(uploadFrom("2001:db8:0:1::1"), 200);
+        QCOMPARE(uploadFrom("203.0.113.6", {{"X-Upload-Key", "s3cres"}}), 403);
+        QCOMPARE(uploadFrom("203.0.113.6"), 429);
         QCOMPARE(upload(m_form.mid(1) + m_form.mid(0, 1), {{"X-Real-IP", "203.0.113.3"}}).status, 403);
-        QCOMPARE(upload(m_form, {{"X-Real-IP", "203.0.113.1"}}).status, 200);
+        QCOMPARE(uploadFrom("203.0.113.1"), 200);
         QCOMPARE(upload(m_form, {{"X-Forwarded-For", "203.0.113.1, 203.0.113.2"}}).status, 200);
         for (int i = 0; i < 3; ++i)
-            QCOMPARE(upload(m_form, {{"X-Real-IP", "203.0.113.1"}}).status, 429);
+            QCOMPARE(uploadFrom("203.0.113.1"), 429);
         QCOMPARE(log.countStartingWith("Limite atteinte pour 203.0.113.1"), 1);
     }
 
@@ -448,11 +453,11 @@ private slots:
             QVERIFY(file.setFileTime(QDateTime::currentDateTimeUtc().addSecs(-age), QFile::FileModificationTime));
         }
         PictureStore store(m_storage->path(), 1, 2500);
-        QCOMPARE(QDir(m_storage->path()).entryList(QDir::Files), QStringList({u"c.png"_s, u"d.jpg"_s}));
+        QCOMPARE(storedFiles(), QStringList({u"c.png"_s, u"d.jpg"_s}));
         const QString path = store.store({QByteArray(1000, 'x'), "jpg", {}});
         QStringList kept{"d.jpg", path.mid(8)};
         kept.sort();
-        QCOMPARE(QDir(m_storage->path()).entryList(QDir::Files), kept);
+        QCOMPARE(storedFiles(), kept);
     }
 
     void pictureAddressesAreRandom()
@@ -503,6 +508,8 @@ private:
         return true;
     }
 
+    QStringList storedFiles() const { return QDir(m_storage->path()).entryList(QDir::Files); }
+
     void startServer()
     {
         m_server = std::make_unique<ImageServer>(m_options);
@@ -532,6 +539,11 @@ private:
         for (Fields* list : {&fields, &headers})
             list->removeIf([](const auto& field) { return field.second.isNull(); });
         return post(m_network, QUrl(m_url + u"/upload"_s), fields, headers);
+    }
+
+    int uploadFrom(const QByteArray& address, const Fields& headers = {})
+    {
+        return upload(m_form, Fields{{"X-Real-IP", address}} + headers).status;
     }
 
     std::unique_ptr<QWebSocket> connectClient(const QStringList& rooms, const QString& path = "/",
