@@ -20,12 +20,6 @@ class TestPhotoHold : public QObject
     QDateTime m_now = QDateTime::currentDateTime();
     QWidget m_window;
 
-    static bool run(const QString& program, const QStringList& arguments)
-    {
-        QProcess process;
-        process.start(program, arguments);
-        return process.waitForFinished(10000) && process.exitCode() == 0;
-    }
     static bool call(const QString& service, const QString& interface, const QString& method,
                      const QVariantList& arguments)
     {
@@ -42,8 +36,8 @@ class TestPhotoHold : public QObject
     {
         switch (busy) {
         case FullScreen:
-            return run("wmctrl", {"-i", "-r", QString::number(m_window.winId()), "-b",
-                                  (on ? u"add,fullscreen"_s : u"remove,fullscreen"_s)});
+            return TestSupport::runs("wmctrl", {"-i", "-r", QString::number(m_window.winId()), "-b",
+                                                (on ? u"add,fullscreen"_s : u"remove,fullscreen"_s)});
         case Inhibited:
             return call(NOTIFICATIONS, u"org.freedesktop.DBus.Properties"_s, u"Set"_s,
                         {NOTIFICATIONS, u"Inhibited"_s, QVariant::fromValue(QDBusVariant(on))});
@@ -52,8 +46,8 @@ class TestPhotoHold : public QObject
         case GnomeScreenSaver:
             return call(GNOME_SAVER, GNOME_SAVER, u"SetActive"_s, {on});
         case Banners:
-            return run("gsettings",
-                       {"set", "org.gnome.desktop.notifications", "show-banners", (on ? u"false"_s : u"true"_s)});
+            return TestSupport::runs(
+                "gsettings", {"set", "org.gnome.desktop.notifications", "show-banners", (on ? u"false"_s : u"true"_s)});
         }
         return false;
     }

@@ -41,6 +41,13 @@ QStringList xdotool(const QStringList& arguments)
     return QString::fromUtf8(process.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
 }
 
+bool runs(const QString& program, const QStringList& arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    return process.waitForFinished(10000) && process.exitCode() == 0;
+}
+
 bool startNginx(QProcess& nginx, const QString& dir, const QString& site, const QString& certs, quint16 port,
                 const Ports& upstreams)
 {

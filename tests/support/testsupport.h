@@ -31,7 +31,8 @@ QUrl refusedUrl(const QString& scheme, const QString& path = QString());
 // Data, configuration and lock under home; logs on standard error; no system bus.
 QProcessEnvironment childEnvironment(const QString& home, const QString& platform);
 
-QStringList xdotool(const QStringList& arguments); // its output lines
+QStringList xdotool(const QStringList& arguments);               // its output lines
+bool runs(const QString& program, const QStringList& arguments); // and exits with 0
 
 // "Bearer " and this build's view key; empty without one.
 QByteArray expectedAuthorization();
