@@ -67,11 +67,11 @@ private slots:
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_home.path()));
         qputenv("XDG_DATA_HOME", QFile::encodeName(m_home.path()));
         m_helpers[0].start("openbox", {});
-        const QString python = u"/usr/bin/python3"_s;
-        const QStringList dbusmock{"-m", "dbusmock"};
-        m_helpers[1].start(python, dbusmock + QStringList{"--template", "notification_daemon"});
-        m_helpers[2].start(python, dbusmock + QStringList{"--template", "gnome_screensaver"});
-        m_helpers[3].start(python, dbusmock + QStringList{SAVER, "/org/freedesktop/ScreenSaver", SAVER}); // no template
+        const QList<QStringList> mocks{{"--template", "notification_daemon"},
+                                       {"--template", "gnome_screensaver"},
+                                       {SAVER, "/org/freedesktop/ScreenSaver", SAVER}}; // the last with no template
+        for (int i = 0; i < 3; ++i)
+            m_helpers[i + 1].start(u"/usr/bin/python3"_s, QStringList{"-m", "dbusmock"} + mocks.at(i));
         QDBusConnectionInterface* bus = QDBusConnection::sessionBus().interface();
         for (const QString& service : {NOTIFICATIONS, GNOME_SAVER, SAVER})
             QTRY_VERIFY(bus->isServiceRegistered(service));
