@@ -52,12 +52,6 @@ class TestPhotoHold : public QObject
         return false;
     }
 
-    void send(GlimDeck& glimDeck, const QString& path)
-    {
-        QVERIFY(QMetaObject::invokeMethod(&glimDeck, "handleGlimDeck", Q_ARG(QString, m_server.url(path).toString()),
-                                          Q_ARG(QString, path), Q_ARG(QString, u"r1"_s)));
-    }
-
 private slots:
     void initTestCase()
     {
@@ -121,8 +115,8 @@ private slots:
         QStringList shown;
         for (int photo = 1; photo <= 5; ++photo) {
             m_now = m_now.addSecs(photo == 6 - fresh ? 11 * 60 : 1);
-            send(glimDeck, u"/%1"_s.arg(photo));
             shown << u"/%1"_s.arg(photo);
+            QVERIFY(TestSupport::showPhoto(&glimDeck, m_server.url(shown.last()), shown.last(), u"r1"_s));
         }
         shown = shown.mid(5 - std::min(fresh, 3));
         QTest::qWait(500);

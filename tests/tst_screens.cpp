@@ -35,11 +35,7 @@ class TestScreens : public QObject
         }
         return nullptr;
     }
-    void send(GlimDeck& glimDeck)
-    {
-        QVERIFY(QMetaObject::invokeMethod(&glimDeck, "handleGlimDeck", Q_ARG(QString, m_server.url(u"/p"_s).toString()),
-                                          Q_ARG(QString, QString())));
-    }
+    void send(GlimDeck& glimDeck) { QVERIFY(TestSupport::showPhoto(&glimDeck, m_server.url(u"/p"_s), QString())); }
 
 private slots:
     void initTestCase()

@@ -15,6 +15,12 @@ QByteArray png(const QSize& size, const QColor& colour)
     return buffer.data();
 }
 
+bool showPhoto(QObject* glimDeck, const QUrl& url, const QString& message, const QString& room)
+{
+    return QMetaObject::invokeMethod(glimDeck, "handleGlimDeck", Q_ARG(QString, url.toString()),
+                                     Q_ARG(QString, message), Q_ARG(QString, room));
+}
+
 QUrl refusedUrl(const QString& scheme, const QString& path)
 {
     return QUrl(scheme + u"://127.0.0.1:1"_s + path);

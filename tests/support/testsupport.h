@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-// Every test includes this one header.
 #include "logcapture.h"
 #include "silentproxy.h"
 #include "stdoutcapture.h"
@@ -24,6 +23,9 @@ bool underWine();
     QSKIP("Wine's schannel cannot serve TLS (it has no AcceptSecurityContext), and this test's server needs it")
 
 QByteArray png(const QSize& size, const QColor& colour);
+
+// Gives GlimDeck a photo as its server link does.
+bool showPhoto(QObject* glimDeck, const QUrl& url, const QString& message, const QString& room = QString());
 
 // Nothing listens on the privileged port 1, and no one can take it meanwhile.
 QUrl refusedUrl(const QString& scheme, const QString& path = QString());
