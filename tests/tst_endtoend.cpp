@@ -87,9 +87,7 @@ private slots:
         QStandardPaths::setTestModeEnabled(true);
         QVERIFY(QDir(QFileInfo(RoomListFile::path()).path()).removeRecursively());
         QVERIFY(writeFile(RoomListFile::path(), R"(["famille","bureau"])"));
-        QTcpServer probe;
-        const quint16 serverPort = probe.listen(QHostAddress::LocalHost) ? probe.serverPort() : 1;
-        probe.close();
+        const quint16 serverPort = freePort();
         SilentProxy link(serverPort);
         QVERIFY(link.listen(QUrl(HTTPS_BASE_URL).port()));
         LogCapture log;
@@ -127,9 +125,8 @@ private:
         if (const QString viewKey = QStringLiteral(GLIMDECK_VIEW_KEY_FILE); !viewKey.isEmpty())
             arguments << u"--view-key-file="_s + viewKey;
         if (behindNginx) {
-            QTcpServer probe;
             const quint16 nginxPort = port.toUShort();
-            port = QString::number(probe.listen() ? probe.serverPort() : 1);
+            port = QString::number(freePort());
             QVERIFY2(startNginx(m_nginx, m_home.filePath("nginx"), QStringLiteral(GLIMDECK_NGINX_SITE), m_certs,
                                 nginxPort, {{":8080", port.toUShort()}}),
                      "nginx is needed (Debian: nginx-light)");
@@ -138,6 +135,12 @@ private:
         m_server.start(QStringLiteral(GLIMDECK_SERVER_EXECUTABLE), arguments << "--port" << port);
         QTRY_VERIFY2_WITH_TIMEOUT(m_log.count(R"("famille", "bureau")") > int(behindNginx), m_log, 15000);
         QCOMPARE(finish(m_network.get(ViewKey::request(QUrl(USERS_URL)))).body, QByteArray("1"));
+    }
+
+    static quint16 freePort()
+    {
+        QTcpServer probe;
+        return probe.listen(QHostAddress::LocalHost) ? probe.serverPort() : 1;
     }
 
     int upload(const QByteArray& room, const QByteArray& message = "Bonjour", quint16 port = 0)

@@ -25,7 +25,7 @@ private slots:
         m_windowManager.start(qEnvironmentVariable("GLIMDECK_TEST_WM"), {});
         QWidget probe;
         probe.show();
-        QTRY_VERIFY_WITH_TIMEOUT(!probe.windowHandle()->frameMargins().isNull(), 10000); // framed
+        QTRY_VERIFY_WITH_TIMEOUT(!probe.windowHandle()->frameMargins().isNull(), 10000);
     }
 
     void cleanupTestCase()

@@ -20,12 +20,6 @@ class TestPhotoHold : public QObject
     QDateTime m_now = QDateTime::currentDateTime();
     QWidget m_window;
 
-    static bool run(const QString& program, const QStringList& arguments)
-    {
-        QProcess process;
-        process.start(program, arguments);
-        return process.waitForFinished(10000) && process.exitCode() == 0;
-    }
     static bool call(const QString& service, const QString& interface, const QString& method,
                      const QVariantList& arguments)
     {
@@ -42,8 +36,8 @@ class TestPhotoHold : public QObject
     {
         switch (busy) {
         case FullScreen:
-            return run("wmctrl", {"-i", "-r", QString::number(m_window.winId()), "-b",
-                                  (on ? u"add,fullscreen"_s : u"remove,fullscreen"_s)});
+            return TestSupport::runs("wmctrl", {"-i", "-r", QString::number(m_window.winId()), "-b",
+                                                (on ? u"add,fullscreen"_s : u"remove,fullscreen"_s)});
         case Inhibited:
             return call(NOTIFICATIONS, u"org.freedesktop.DBus.Properties"_s, u"Set"_s,
                         {NOTIFICATIONS, u"Inhibited"_s, QVariant::fromValue(QDBusVariant(on))});
@@ -52,16 +46,10 @@ class TestPhotoHold : public QObject
         case GnomeScreenSaver:
             return call(GNOME_SAVER, GNOME_SAVER, u"SetActive"_s, {on});
         case Banners:
-            return run("gsettings",
-                       {"set", "org.gnome.desktop.notifications", "show-banners", (on ? u"false"_s : u"true"_s)});
+            return TestSupport::runs(
+                "gsettings", {"set", "org.gnome.desktop.notifications", "show-banners", (on ? u"false"_s : u"true"_s)});
         }
         return false;
-    }
-
-    void send(GlimDeck& glimDeck, const QString& path)
-    {
-        QVERIFY(QMetaObject::invokeMethod(&glimDeck, "handleGlimDeck", Q_ARG(QString, m_server.url(path).toString()),
-                                          Q_ARG(QString, path), Q_ARG(QString, u"r1"_s)));
     }
 
 private slots:
@@ -73,11 +61,11 @@ private slots:
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_home.path()));
         qputenv("XDG_DATA_HOME", QFile::encodeName(m_home.path()));
         m_helpers[0].start("openbox", {});
-        const QString python = u"/usr/bin/python3"_s;
-        const QStringList dbusmock{"-m", "dbusmock"};
-        m_helpers[1].start(python, dbusmock + QStringList{"--template", "notification_daemon"});
-        m_helpers[2].start(python, dbusmock + QStringList{"--template", "gnome_screensaver"});
-        m_helpers[3].start(python, dbusmock + QStringList{SAVER, "/org/freedesktop/ScreenSaver", SAVER}); // no template
+        const QList<QStringList> mocks{{"--template", "notification_daemon"},
+                                       {"--template", "gnome_screensaver"},
+                                       {SAVER, "/org/freedesktop/ScreenSaver", SAVER}}; // the last with no template
+        for (int i = 0; i < 3; ++i)
+            m_helpers[i + 1].start(u"/usr/bin/python3"_s, QStringList{"-m", "dbusmock"} + mocks.at(i));
         QDBusConnectionInterface* bus = QDBusConnection::sessionBus().interface();
         for (const QString& service : {NOTIFICATIONS, GNOME_SAVER, SAVER})
             QTRY_VERIFY(bus->isServiceRegistered(service));
@@ -127,8 +115,8 @@ private slots:
         QStringList shown;
         for (int photo = 1; photo <= 5; ++photo) {
             m_now = m_now.addSecs(photo == 6 - fresh ? 11 * 60 : 1);
-            send(glimDeck, u"/%1"_s.arg(photo));
             shown << u"/%1"_s.arg(photo);
+            QVERIFY(TestSupport::showPhoto(&glimDeck, m_server.url(shown.last()), shown.last(), u"r1"_s));
         }
         shown = shown.mid(5 - std::min(fresh, 3));
         QTest::qWait(500);

@@ -77,13 +77,7 @@ private slots:
         QFETCH(bool, written);
         const std::optional<BroadcastPhoto> taken = ServerMessages::photoOf(parsed(text));
         QCOMPARE(taken.has_value(), photo);
-        const BroadcastPhoto got = taken.value_or(NONE);
-        QCOMPARE(got.id, read.id);
-        QCOMPARE(got.room, read.room);
-        QCOMPARE(got.image, read.image);
-        QCOMPARE(got.message, read.message);
-        QCOMPARE(got.time, read.time);
-        QCOMPARE(got.missed, read.missed);
+        QCOMPARE(ServerMessages::fieldsOf(taken.value_or(NONE)), ServerMessages::fieldsOf(read));
         QCOMPARE(ServerMessages::photoText(read) == text, written);
     }
 
@@ -118,7 +112,6 @@ void TestProtocol::roomLists_data()
         << uR"({"event":"room:changed","data":{"rooms":["a"]}})"_s << true << QStringList{"a"} << false;
     QTest::newRow("fifty") << list.arg(json(roomsOfCount(50))) << true << roomsOfCount(50) << true;
     QTest::newRow("fifty-one") << list.arg(json(roomsOfCount(51))) << false << QStringList() << false;
-    QTest::newRow("eleven characters") << list.arg(R"(["r1","abcdefghijk"])") << true << QStringList{"r1"} << false;
     QTest::newRow("spaces only") << list.arg(R"(["r1","  "])") << true << QStringList{"r1"} << false;
     QTest::newRow("not a string") << list.arg(R"(["r1",1])") << true << QStringList{"r1"} << false;
     QTest::newRow("not a list") << list.arg(R"("r1")") << false << QStringList() << false;

@@ -16,13 +16,8 @@ class TestScreens : public QObject
     QTemporaryDir m_home;
     const QRect m_a{0, 0, 1280, 1024};
     const QRect m_b{1280, 0, 800, 600};
+    const QStringList m_addB{"--setmonitor", "B", "800/211x600/159+1280+0", "none"};
 
-    static bool xrandr(const QStringList& arguments)
-    {
-        QProcess process;
-        process.start("xrandr", arguments);
-        return process.waitForFinished(10000) && process.exitCode() == 0;
-    }
     static QList<QRect> shown()
     {
         QList<QRect> places;
@@ -40,11 +35,7 @@ class TestScreens : public QObject
         }
         return nullptr;
     }
-    void send(GlimDeck& glimDeck)
-    {
-        QVERIFY(QMetaObject::invokeMethod(&glimDeck, "handleGlimDeck", Q_ARG(QString, m_server.url(u"/p"_s).toString()),
-                                          Q_ARG(QString, QString())));
-    }
+    void send(GlimDeck& glimDeck) { QVERIFY(TestSupport::showPhoto(&glimDeck, m_server.url(u"/p"_s), QString())); }
 
 private slots:
     void initTestCase()
@@ -55,8 +46,8 @@ private slots:
         qputenv("XDG_DATA_HOME", QFile::encodeName(m_home.path()));
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_home.path()));
         // Xvfb takes monitors only once a client has asked for its screens, as Qt has.
-        QVERIFY(xrandr({"--setmonitor", "A", "1280/339x1024/271+0+0", "screen"}));
-        QVERIFY(xrandr({"--setmonitor", "B", "800/211x600/159+1280+0", "none"}));
+        QVERIFY(TestSupport::runs("xrandr", {"--setmonitor", "A", "1280/339x1024/271+0+0", "screen"}));
+        QVERIFY(TestSupport::runs("xrandr", m_addB));
         QTRY_COMPARE(QGuiApplication::screens().size(), 2);
     }
 
@@ -94,10 +85,10 @@ private slots:
         screenMenu(glimDeck)->actions().at(2)->trigger();
         send(glimDeck);
         QTRY_COMPARE(shown(), (QList<QRect>{m_a, m_b}));
-        QVERIFY(xrandr({"--delmonitor", "B"}));
+        QVERIFY(TestSupport::runs("xrandr", {"--delmonitor", "B"}));
         QTRY_COMPARE(QGuiApplication::screens().size(), 1);
         QCOMPARE(shown(), QList<QRect>{m_a});
-        QVERIFY(xrandr({"--setmonitor", "B", "800/211x600/159+1280+0", "none"}));
+        QVERIFY(TestSupport::runs("xrandr", m_addB));
         QTRY_COMPARE(QGuiApplication::screens().size(), 2);
         QTRY_VERIFY_WITH_TIMEOUT(glimDeck.findChildren<Session*>().isEmpty(), 10000);
     }

@@ -15,6 +15,12 @@ QByteArray png(const QSize& size, const QColor& colour)
     return buffer.data();
 }
 
+bool showPhoto(QObject* glimDeck, const QUrl& url, const QString& message, const QString& room)
+{
+    return QMetaObject::invokeMethod(glimDeck, "handleGlimDeck", Q_ARG(QString, url.toString()),
+                                     Q_ARG(QString, message), Q_ARG(QString, room));
+}
+
 QUrl refusedUrl(const QString& scheme, const QString& path)
 {
     return QUrl(scheme + u"://127.0.0.1:1"_s + path);
@@ -39,6 +45,13 @@ QStringList xdotool(const QStringList& arguments)
     process.start(u"xdotool"_s, arguments);
     process.waitForFinished(5000);
     return QString::fromUtf8(process.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+}
+
+bool runs(const QString& program, const QStringList& arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    return process.waitForFinished(10000) && process.exitCode() == 0;
 }
 
 bool startNginx(QProcess& nginx, const QString& dir, const QString& site, const QString& certs, quint16 port,

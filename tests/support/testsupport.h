@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-// Every test includes this one header.
 #include "logcapture.h"
 #include "silentproxy.h"
 #include "stdoutcapture.h"
@@ -25,13 +24,17 @@ bool underWine();
 
 QByteArray png(const QSize& size, const QColor& colour);
 
+// Gives GlimDeck a photo as its server link does.
+bool showPhoto(QObject* glimDeck, const QUrl& url, const QString& message, const QString& room = QString());
+
 // Nothing listens on the privileged port 1, and no one can take it meanwhile.
 QUrl refusedUrl(const QString& scheme, const QString& path = QString());
 
 // Data, configuration and lock under home; logs on standard error; no system bus.
 QProcessEnvironment childEnvironment(const QString& home, const QString& platform);
 
-QStringList xdotool(const QStringList& arguments); // its output lines
+QStringList xdotool(const QStringList& arguments);               // its output lines
+bool runs(const QString& program, const QStringList& arguments); // and exits with 0
 
 // "Bearer " and this build's view key; empty without one.
 QByteArray expectedAuthorization();
