@@ -67,8 +67,7 @@ private slots:
         GlimDeck glimDeck;
         for (const QUrl& url : {QUrl(), server.url("/1"), server.url("/2"), server.url("/3"), server.url("/4"),
                                 server.url("/1")}) // invalid first, /1 twice
-            QVERIFY(QMetaObject::invokeMethod(&glimDeck, "handleGlimDeck", Q_ARG(QString, url.toString()),
-                                              Q_ARG(QString, QString())));
+            QVERIFY(TestSupport::showPhoto(&glimDeck, url, QString()));
         QTRY_VERIFY(server.requestedPaths().size() >= 4); // the fourth starts while the slow ones run
         QCOMPARE(glimDeck.findChildren<Session*>().size(), 3);
         qsizetype most = 0;

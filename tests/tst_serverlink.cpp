@@ -82,9 +82,7 @@ private slots:
         };
         const auto muteText = [&] { return qobject_cast<QLabel*>(widget(0, 1))->text(); };
         const auto send = [&glimDeck](const QString& room) {
-            QMetaObject::invokeMethod(glimDeck.get(), "handleGlimDeck",
-                                      Q_ARG(QString, refusedUrl(u"https"_s, u"/p"_s).toString()),
-                                      Q_ARG(QString, QString()), Q_ARG(QString, room));
+            showPhoto(glimDeck.get(), refusedUrl(u"https"_s, u"/p"_s), QString(), room);
             return glimDeck->findChildren<Session*>().size();
         };
         QVERIFY(QMetaObject::invokeMethod(glimDeck.get(), "displaySettings"));

@@ -30,11 +30,6 @@ class TestTrayManager : public QObject
     }
     static QString tip(TrayManager& tray) { return icon(tray)->toolTip(); }
     static QImage iconImage(TrayManager& tray) { return icon(tray)->icon().pixmap(22).toImage(); }
-    bool show(GlimDeck& glimDeck, const QString& path)
-    {
-        return QMetaObject::invokeMethod(&glimDeck, "handleGlimDeck", Q_ARG(QString, m_server.url(path).toString()),
-                                         Q_ARG(QString, u"Bonjour"_s));
-    }
     qint64 m_offsetMs = 0;
     QDateTime now() const { return QDateTime::currentDateTime().addMSecs(m_offsetMs); }
     void setNow(const QDateTime& time) { m_offsetMs = QDateTime::currentDateTime().msecsTo(time); }
@@ -191,7 +186,7 @@ private slots:
             GlimDeck glimDeck;
             QAction* speech = menu(*glimDeck.findChild<TrayManager*>())->actions().at(SPEECH);
             for (int i = 1; i <= 4; ++i)
-                QVERIFY(show(glimDeck, u"/%1"_s.arg(i)));
+                QVERIFY(TestSupport::showPhoto(&glimDeck, m_server.url(u"/%1"_s.arg(i)), u"Bonjour"_s));
             for (int i = 0; i < toggles; ++i)
                 speech->trigger();
             QTRY_COMPARE_WITH_TIMEOUT(m_server.requestedPaths().count(u"/4"_s), toggles + 1, 10000);
@@ -289,7 +284,7 @@ private slots:
         LogCapture log;
         GlimDeck glimDeck;
         QMenu* list = menu(*glimDeck.findChild<TrayManager*>())->actions().at(RECENT + 1)->menu();
-        QVERIFY(show(glimDeck, u"/again"_s));
+        QVERIFY(TestSupport::showPhoto(&glimDeck, m_server.url(u"/again"_s), u"Bonjour"_s));
         QTRY_COMPARE(texts(list).value(0).mid(5), u" — Bonjour"_s);
         QTRY_VERIFY_WITH_TIMEOUT(TestSupport::windows<Overlay>().isEmpty(), 10000);
         list->actions().at(0)->trigger();
