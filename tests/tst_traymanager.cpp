@@ -121,51 +121,73 @@ private slots:
         QCOMPARE(log.countStartingWith(u"Client count request failed:"_s), int(shown.endsWith(u')')));
     }
 
-    void launchAtLogOn_data()
+    void autostart_data()
     {
-        QTest::addColumn<QString>("before"); // another copy's Run value, or a file under the configuration folder
+        QTest::addColumn<QString>("before"); // under the configuration folder
         QTest::addColumn<Checks>("checked"); // and the entry starts us: at start, per click
         QTest::newRow("nothing") << u""_s << Checks{false, true, false};
-#ifdef Q_OS_WIN
-        QTest::newRow("left by another copy") << u"C:\\old\\tst_traymanager.exe"_s << Checks{true, false, true};
-#else
-        QTest::newRow("left by another copy") << u"autostart/tst_traymanager.desktop"_s << Checks{true, false, true};
+        const QString entry = u"autostart/tst_traymanager.desktop"_s;
+        QTest::newRow("left by another copy") << entry << Checks{true, false, true};
         QTest::newRow("a file where the folder goes") << u"autostart"_s << Checks{false, false, false};
-#endif
     }
 
-    // On Windows read back through the registry path, as Windows reads it at log-on.
-    void launchAtLogOn()
+    void autostart()
     {
+#ifdef Q_OS_WIN
+        QSKIP("Windows starts programs from the Run key (runKey)");
+#endif
         QFETCH(QString, before);
         QFETCH(Checks, checked);
-#ifdef Q_OS_WIN
-        const QString key = u"HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run"_s;
-        const QString name = QFileInfo(QCoreApplication::applicationFilePath()).baseName();
-        const QString path = QDir::toNativeSeparators(QCoreApplication::applicationFilePath());
-        const auto starts = [&] { return QSettings(key, QSettings::NativeFormat).value(name) == QVariant(path); };
-        const auto restore = qScopeGuard([&] { QSettings(key, QSettings::NativeFormat).remove(name); });
-        QSettings(key, QSettings::NativeFormat).remove(name);
-        if (!before.isEmpty())
-            QSettings(key, QSettings::NativeFormat).setValue(name, before);
-#else
-        const QByteArray exec = "\nExec=" + QCoreApplication::applicationFilePath().toUtf8() + '\n';
-        const QString entry = m_config.filePath(u"autostart/tst_traymanager.desktop"_s);
-        const auto starts = [&] { return TestSupport::readFile(entry).contains(exec); };
         QVERIFY(QDir(m_config.path()).removeRecursively());
         if (!before.isEmpty())
             QVERIFY(TestSupport::writeFile(m_config.filePath(before), "Exec=/old/tst_traymanager\n"));
-#endif
         LogCapture log;
         TrayManager tray(false, nullptr);
         QAction* launch = menu(tray)->actions().at(LAUNCH);
+        const QByteArray exec = "\nExec=" + QCoreApplication::applicationFilePath().toUtf8() + '\n';
+        const QString entry = m_config.filePath(u"autostart/tst_traymanager.desktop"_s);
         for (bool on : checked) {
             QCOMPARE(launch->isChecked(), on);
-            QCOMPARE(starts(), on);
+            QCOMPARE(TestSupport::readFile(entry).contains(exec), on);
             launch->trigger();
         }
         const int failures = checked.contains(true) ? 0 : 3;
         QCOMPARE(log.lines(QtWarningMsg), QStringList(failures, u"Failed to enable autostart"_s));
+    }
+
+    void runKey_data()
+    {
+        QTest::addColumn<QString>("before"); // under this executable's name
+        QTest::addColumn<Checks>("checked"); // and the value names this executable
+        QTest::newRow("nothing") << u""_s << Checks{false, true, false};
+        QTest::newRow("left by another copy") << u"C:\\old\\tst_traymanager.exe"_s << Checks{true, false, true};
+    }
+
+    // Read back through the registry path, as Windows reads it at log-on.
+    void runKey()
+    {
+#ifndef Q_OS_WIN
+        QSKIP("the Run key is Windows'");
+#endif
+        QFETCH(QString, before);
+        QFETCH(Checks, checked);
+        const QString key = u"HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run"_s;
+        const QString name = QFileInfo(QCoreApplication::applicationFilePath()).baseName();
+        const auto value = [&] { return QSettings(key, QSettings::NativeFormat).value(name); };
+        const auto restore = qScopeGuard([&] { QSettings(key, QSettings::NativeFormat).remove(name); });
+        QSettings(key, QSettings::NativeFormat).remove(name);
+        if (!before.isEmpty())
+            QSettings(key, QSettings::NativeFormat).setValue(name, before);
+        LogCapture log;
+        TrayManager tray(false, nullptr);
+        QAction* launch = menu(tray)->actions().at(LAUNCH);
+        const QString path = QDir::toNativeSeparators(QCoreApplication::applicationFilePath());
+        for (bool on : checked) {
+            QCOMPARE(launch->isChecked(), on);
+            QCOMPARE(value() == QVariant(path), on);
+            launch->trigger();
+        }
+        QCOMPARE(log.lines(QtWarningMsg), QStringList());
     }
 
     void runValue()
