@@ -2,6 +2,7 @@
 #include "connectionlistener.h"
 
 #include "peerlimits.h"
+#include "serverlimits.h"
 
 #include <QSslSocket>
 
@@ -24,6 +25,8 @@ void ConnectionListener::incomingConnection(qintptr descriptor)
         delete socket;
         return;
     }
+    // Qt reads a waiting socket before it is taken; what it may hold meanwhile is bounded here.
+    socket->setReadBufferSize(ServerLimits::HTTP_READ_BUFFER_BYTES);
     const QHostAddress key = PeerLimits::keyOf(socket->peerAddress());
     QQueue<Waiting>& queue = m_waiting[key];
     if (m_maxWaitingPerAddress > 0 && queue.size() >= m_maxWaitingPerAddress) {

@@ -50,6 +50,10 @@ HttpConnection::HttpConnection(QTcpSocket* socket, qint64 maxBodyBytes, Timeouts
     m_bodyTimer.setSingleShot(true);
     connect(&m_bodyTimer, &QTimer::timeout, this, &HttpConnection::abort);
     m_age.start();
+    // A connection that waited its turn may already hold its head, and its readyRead came
+    // before we listened: no further byte will announce it.
+    if (m_socket->bytesAvailable() > 0)
+        QMetaObject::invokeMethod(this, &HttpConnection::onReadyRead, Qt::QueuedConnection);
 }
 
 QHostAddress HttpConnection::peerAddress() const

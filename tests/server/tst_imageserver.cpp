@@ -315,6 +315,25 @@ private slots:
         QCOMPARE(storedFiles(), QStringList());
     }
 
+    void headsSentBeforeTheServerTakesTheirConnectionsAreRead()
+    {
+        m_options.plain = true;
+        startServer();
+        QTcpSocket sockets[200];
+        for (int i = 0; i < 200; ++i) {
+            // Connected and written while the server's loop sleeps, as a proxy's burst arrives.
+            sockets[i].connectToHost(QHostAddress::LocalHost, m_server->port());
+            QVERIFY(sockets[i].waitForConnected());
+            sockets[i].write("GET /users HTTP/1.1\r\nAuthorization: " + m_bearer + "\r\nX-Real-IP: 203.0.113."
+                             + QByteArray::number(i) + "\r\n\r\n");
+            QVERIFY(sockets[i].waitForBytesWritten());
+        }
+        for (QTcpSocket& socket : sockets) {
+            QTRY_VERIFY_WITH_TIMEOUT(socket.bytesAvailable() > 0, 5000);
+            QVERIFY(socket.readAll().startsWith("HTTP/1.1 200 "));
+        }
+    }
+
     void bodiesHaveABudgetAndADeadline()
     {
         m_options.plain = true;
