@@ -42,9 +42,7 @@ private slots:
     void initTestCase()
     {
         QVERIFY2(QSystemTrayIcon::isSystemTrayAvailable(), "needs a notification area: trayer under Xvfb");
-        QVERIFY(TestCertificates::trustInProcess());
-        QVERIFY(m_server.listen());
-        qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config.path()));
+        QVERIFY(TestSupport::setUpClient(m_server, m_config.path()));
         QDesktopServices::setUrlHandler(u"https"_s, this, "openUrl");
     }
 
