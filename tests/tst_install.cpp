@@ -55,8 +55,7 @@ private slots:
         const QStringList names = QDir(work.path()).entryList({u"*.deb"_s}, QDir::Files, QDir::Name | QDir::Reversed);
         QCOMPARE(names.size(), 2);
         QVERIFY(names.first().startsWith(u"glimdeck_"_s));
-        for (const char* lib : {"libqt6core6", "libqt6gui6", "libqt6widgets6", "libqt6network6", "libqt6websockets6"})
-            run(u"dpkg-deb -f %1 Depends | grep %2"_s.arg(work.filePath(names.first()), QLatin1String(lib)));
+        run(u"dpkg-deb -f %1 Depends | grep libqt6websockets6"_s.arg(work.filePath(names.first())));
         run(u"lintian --fail-on error,warning %1/*.deb"_s.arg(work.path()), true);
         QVERIFY(TestSupport::writeFile(work.filePath(u"root/var/lib/dpkg/status"_s), {}));
         run(u"dpkg --force-depends --force-not-root --log=/dev/null --root=%1/root -i %1/*.deb"_s.arg(work.path()));

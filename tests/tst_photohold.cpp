@@ -55,11 +55,8 @@ class TestPhotoHold : public QObject
 private slots:
     void initTestCase()
     {
-        QVERIFY(TestCertificates::trustInProcess());
-        QVERIFY(m_server.listen());
+        QVERIFY(TestSupport::setUpClient(m_server, m_home.path()));
         qputenv("GSETTINGS_BACKEND", "keyfile");
-        qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_home.path()));
-        qputenv("XDG_DATA_HOME", QFile::encodeName(m_home.path()));
         m_helpers[0].start("openbox", {});
         const QList<QStringList> mocks{{"--template", "notification_daemon"},
                                        {"--template", "gnome_screensaver"},

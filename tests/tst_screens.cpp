@@ -40,11 +40,8 @@ class TestScreens : public QObject
 private slots:
     void initTestCase()
     {
-        QVERIFY(TestCertificates::trustInProcess());
-        QVERIFY(m_server.listen());
+        QVERIFY(TestSupport::setUpClient(m_server, m_home.path()));
         m_server.setResponse("/p", 200, TestSupport::png(QSize(64, 48), Qt::red));
-        qputenv("XDG_DATA_HOME", QFile::encodeName(m_home.path()));
-        qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_home.path()));
         // Xvfb takes monitors only once a client has asked for its screens, as Qt has.
         QVERIFY(TestSupport::runs("xrandr", {"--setmonitor", "A", "1280/339x1024/271+0+0", "screen"}));
         QVERIFY(TestSupport::runs("xrandr", m_addB));

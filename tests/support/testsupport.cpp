@@ -15,6 +15,13 @@ QByteArray png(const QSize& size, const QColor& colour)
     return buffer.data();
 }
 
+bool setUpClient(TestHttpsServer& server, const QString& home)
+{
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(home));
+    qputenv("XDG_DATA_HOME", QFile::encodeName(home));
+    return TestCertificates::trustInProcess() && server.listen();
+}
+
 bool showPhoto(QObject* glimDeck, const QUrl& url, const QString& message, const QString& room)
 {
     return QMetaObject::invokeMethod(glimDeck, "handleGlimDeck", Q_ARG(QString, url.toString()),

@@ -24,6 +24,9 @@ bool underWine();
 
 QByteArray png(const QSize& size, const QColor& colour);
 
+// Configuration and data under home, the test authority trusted, server listening on loopback.
+bool setUpClient(TestHttpsServer& server, const QString& home);
+
 // Gives GlimDeck a photo as its server link does.
 bool showPhoto(QObject* glimDeck, const QUrl& url, const QString& message, const QString& room = QString());
 
