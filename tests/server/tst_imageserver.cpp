@@ -481,8 +481,9 @@ private slots:
     void badOptionsExitNonZero()
     {
         for (const char* bad :
-             {"", "--no-tls --max-upload-bytes=abc", "--no-tls --port=70000", "--no-tls --quota-mib=0",
-              "--no-tls --listen=0.0.0.0", "--no-tls --open-uploads --view-key-file=/nonexistent", "--no-tls"}) {
+             {"", "--no-tls", "--no-tls --open-uploads --max-upload-bytes=abc", "--no-tls --open-uploads --port=70000",
+              "--no-tls --open-uploads --quota-mib=0", "--no-tls --open-uploads --listen=0.0.0.0",
+              "--no-tls --open-uploads --view-key-file=/nonexistent"}) {
             QProcess server; // port 1: nobody uses it
             server.startCommand(QStringLiteral("\"" GLIMDECK_SERVER_EXECUTABLE "\" --port=1 ") + QLatin1String(bad));
             QVERIFY2(server.waitForFinished(), bad);
