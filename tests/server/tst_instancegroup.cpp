@@ -14,7 +14,8 @@ class TestInstanceGroup : public QObject
     Q_OBJECT
 
     QTemporaryDir m_dir;
-    QProcess m_redis, m_nginx;
+    QProcess m_redis;
+    QProcess m_nginx;
     std::unique_ptr<ImageServer> m_servers[2];
     static constexpr int RECONNECT_DIVISOR = 10;
     QNetworkAccessManager m_network;
@@ -39,7 +40,11 @@ private slots:
             m_servers[i] = std::make_unique<ImageServer>(options);
             QVERIFY(m_servers[i]->listen(QHostAddress::LocalHost, 0));
         }
-        startNginx();
+        const Ports upstreams{{":8081", m_servers[0]->port()}, {":8082", m_servers[1]->port()}};
+        // The clients reconnect until it listens.
+        QVERIFY2(startNginx(m_nginx, m_dir.filePath("nginx"), QStringLiteral(GLIMDECK_NGINX_SITE),
+                            TestCertificates::instance().path(), QUrl(HTTPS_BASE_URL).port(), upstreams),
+                 "nginx is needed (Debian: nginx-light)");
         QTRY_COMPARE(m_log->countStartingWith("Redis joint"), 2);
     }
 
@@ -70,7 +75,7 @@ private slots:
         QTRY_COMPARE(received[0]->size(), 2);
         const QString image = QUrl(received[0]->first().first().toString()).path();
         QCOMPARE(QUrl(received[1]->first().first().toString()).path(), image);
-        QCOMPARE(get(image, 1).size(), get(image, 0).size());
+        QCOMPARE(get(image, 1), get(image, 0));
         QVERIFY(!get(image, 1).isEmpty());
 
         m_redis.kill();
@@ -111,34 +116,20 @@ private:
         QVERIFY2(m_redis.waitForStarted(10000), "redis-server is needed (Debian: redis-server)");
     }
 
-    void startNginx()
+    QUrl url(const QString& path, int server) const
     {
-        const quint16 port = QUrl(HTTPS_BASE_URL).port();
-        const Ports upstreams{{":8081", m_servers[0]->port()}, {":8082", m_servers[1]->port()}};
-        QVERIFY2(TestSupport::startNginx(m_nginx, m_dir.filePath("nginx"), QStringLiteral(GLIMDECK_NGINX_SITE),
-                                         TestCertificates::instance().path(), port, upstreams),
-                 "nginx is needed (Debian: nginx-light)");
-        QTRY_VERIFY(listening(port));
-    }
-
-    static bool listening(quint16 port)
-    {
-        QTcpSocket socket;
-        socket.connectToHost(QHostAddress::LocalHost, port);
-        return socket.waitForConnected(1000);
+        return QUrl(u"http://127.0.0.1:%1%2"_s.arg(m_servers[server]->port()).arg(path));
     }
 
     QByteArray get(const QString& path, int server)
     {
-        return finish(m_network.get(
-                          QNetworkRequest(QUrl(u"http://127.0.0.1:%1%2"_s.arg(m_servers[server]->port()).arg(path)))))
-            .body;
+        return finish(m_network.get(QNetworkRequest(url(path, server)))).body;
     }
 
     int upload(const QString& room, int server)
     {
         const Fields form{{"room", room.toUtf8()}, {"message", "Bonjour"}, {"picture", png({8, 8}, Qt::red)}};
-        return post(m_network, QUrl(u"http://127.0.0.1:%1/upload"_s.arg(m_servers[server]->port())), form).status;
+        return post(m_network, url("/upload", server), form).status;
     }
 };
 

@@ -6,7 +6,7 @@ using namespace TestSupport;
 
 namespace {
 
-const QByteArray KEY = "cle-du-test";
+const QString KEY = "cle-du-test";
 const QString ROOM = "famille";
 // EXIF "turn a quarter", then a position.
 const char PHONE_METADATA[] = "\xff\xe1\0\042Exif\0\0MM\0*\0\0\0\x08\0\x01\x01\x12\0\x03\0\0\0\x01\0\x06\0\0\0\0\0\0"
@@ -27,12 +27,17 @@ public:
         m_process.waitForFinished(10000);
     }
 
-    bool start(const QStringList& arguments)
+    bool start()
     {
+        const QSslCertificate certificate(readFile(TestCertificates::instance().filePath("server.pem")));
+        const QByteArray spki = QCryptographicHash::hash(certificate.publicKey().toDer(), QCryptographicHash::Sha256);
         m_process.setStandardOutputFile(QProcess::nullDevice());
         m_process.setStandardErrorFile(QProcess::nullDevice());
         m_process.start(QStandardPaths::findExecutable("chromium"),
-                        arguments + QStringList{u"--user-data-dir="_s + m_profile.path(), "about:blank"});
+                        {"--headless", "--no-sandbox", "--disable-background-networking", "--disable-component-update",
+                         "--disable-sync", "--remote-debugging-port=0",
+                         u"--ignore-certificate-errors-spki-list="_s + QString::fromLatin1(spki.toBase64()),
+                         u"--user-data-dir="_s + m_profile.path(), "about:blank"});
         const QString portFile = m_profile.filePath("DevToolsActivePort");
         if (!QTest::qWaitFor([&] { return readFile(portFile).contains('\n'); }, 30000))
             return false;
@@ -134,7 +139,6 @@ class TestUploadPage : public QObject
     QProcess m_server;
     QByteArray m_log;
     QString m_origin;
-    QStringList m_chromium;
     QWebSocket m_subscriber;
     QNetworkAccessManager m_network;
 
@@ -164,16 +168,14 @@ private slots:
         QTest::addColumn<bool>("script");
         QTest::addColumn<Share>("share");
         QTest::addColumn<QString>("picture");
-        QTest::addColumn<QByteArray>("key");
         QTest::addColumn<QString>("answer");
         const QString sent = u"Image envoyée au groupe %1 (1 clients)."_s.arg(ROOM);
         const QString photo = "phone.jpg";
-        QTest::newRow("phone photo") << true << Share::No << photo << KEY << sent;
-        QTest::newRow("shared from the gallery") << true << Share::ThroughWorker << photo << KEY << sent;
-        QTest::newRow("share past the worker") << true << Share::PastWorker << photo << KEY << sent;
-        QTest::newRow("without JavaScript") << false << Share::No << photo << KEY << sent;
-        QTest::newRow("wrong key") << true << Share::No << photo << "faux"_ba << u"Clé d'envoi refusée."_s;
-        QTest::newRow("not a picture") << true << Share::No << u"notes.txt"_s << KEY
+        QTest::newRow("phone photo") << true << Share::No << photo << sent;
+        QTest::newRow("shared from the gallery") << true << Share::ThroughWorker << photo << sent;
+        QTest::newRow("share past the worker") << true << Share::PastWorker << photo << sent;
+        QTest::newRow("without JavaScript") << false << Share::No << photo << sent;
+        QTest::newRow("not a picture") << true << Share::No << u"notes.txt"_s
                                        << u"Ce fichier n'est pas une image lisible."_s;
     }
 
@@ -182,11 +184,10 @@ private slots:
         QFETCH(bool, script);
         QFETCH(Share, share);
         QFETCH(QString, picture);
-        QFETCH(QByteArray, key);
         QFETCH(QString, answer);
         const bool delivered = answer.startsWith("Image envoyée");
         Browser browser;
-        QVERIFY(browser.start(m_chromium));
+        QVERIFY(browser.start());
         browser.call("Emulation.setScriptExecutionDisabled", {{"value", !script}});
         QVERIFY(browser.open(m_origin + u'/'));
         if (share != Share::No)
@@ -196,7 +197,7 @@ private slots:
         if (script)
             QVERIFY(browser.waitUntil(picture.endsWith(".jpg") ? "preview.naturalWidth > 0" : "preview.hidden"));
         browser.type("#room", ROOM);
-        browser.type("#key", QString::fromUtf8(key));
+        browser.type("#key", KEY);
         if (script)
             browser.tap("#remember-key");
         QSignalSpy photos(&m_subscriber, &QWebSocket::textMessageReceived);
@@ -204,24 +205,28 @@ private slots:
         const QString said = script ? "#answer" : ".answer";
         QVERIFY2(browser.waitUntil(u"document.querySelector('%1')?.textContent === \"%2\""_s.arg(said, answer)),
                  qPrintable(browser.evaluate("document.body.innerText").toString()));
-        QVERIFY(!browser.evaluate("location.href").toString().contains(QString::fromUtf8(key)));
+        QVERIFY(!browser.evaluate("location.href").toString().contains(KEY));
         QCOMPARE(photos.size() || photos.wait(delivered ? 5000 : 200), delivered);
         if (!delivered)
             return;
-        checkStoredPicture(photos.first().first().toString(), script);
-        if (QTest::currentTestFailed())
-            return;
+        const QJsonDocument broadcast = QJsonDocument::fromJson(photos.first().first().toString().toUtf8());
+        const QString path = broadcast["data"][u"image"_s].toString();
+        const QByteArray stored = readFile(m_home.filePath(u"storage/"_s + QFileInfo(path).fileName()));
+        QCOMPARE(QImage::fromData(stored).size(), QSize(2160, 2880));
+        QVERIFY(!stored.contains(QByteArrayView("Exif\0\0", 6)));
+        QVERIFY(!stored.contains("GPS 48.8584 N"));
+        // The server logs the bytes it received: fewer than the photo's once the page scaled it.
+        const QByteArray line = ": " + path.toUtf8() + ' ';
+        QTRY_VERIFY(m_log.contains(line));
+        const QByteArray logged = m_log.mid(m_log.indexOf(line) + line.size());
+        QCOMPARE(logged.left(logged.indexOf(' ')).toLongLong() < readFile(m_home.filePath(picture)).size(), script);
         if (!script)
             return;
-        QCOMPARE(browser.evaluate("progress.value === progress.max && !progress.hidden").toBool(), true);
+        QVERIFY(browser.evaluate("progress.value === progress.max && !progress.hidden").toBool());
         // Opened again: group and key are remembered.
         QVERIFY(browser.open(m_origin + u'/'));
         QCOMPARE(browser.evaluate("room.value").toString(), ROOM);
-        QCOMPARE(browser.evaluate("key.value").toString(), QString::fromUtf8(key));
-        browser.choose("#picture", m_home.filePath(picture));
-        browser.tap("#send");
-        QVERIFY(browser.waitUntil(u"document.querySelector('#answer').textContent === \"%1\""_s.arg(answer)));
-        QTRY_COMPARE(photos.size(), 2);
+        QCOMPARE(browser.evaluate("key.value").toString(), KEY);
     }
 
     void everyAnswerIsSafe_data()
@@ -229,8 +234,6 @@ private slots:
         QTest::addColumn<QString>("path");
         QTest::addColumn<int>("status");
         QTest::newRow("page") << u"/"_s << 200;
-        QTest::newRow("script") << u"/upload.js"_s << 200;
-        QTest::newRow("count") << u"/users"_s << 200;
         QTest::newRow("missing") << u"/nothing"_s << 404;
         QTest::newRow("form by GET") << u"/upload"_s << 405;
     }
@@ -267,7 +270,7 @@ private slots:
     void installsAsAnApp()
     {
         Browser browser;
-        QVERIFY(browser.start(m_chromium));
+        QVERIFY(browser.start());
         QVERIFY(browser.open(m_origin + u'/'));
         QVERIFY(browser.waitUntil("navigator.serviceWorker.controller !== null"));
         const QJsonObject manifest = browser.call("Page.getAppManifest");
@@ -280,11 +283,22 @@ private slots:
                  0);
         QCOMPARE(browser.evaluate("room.maxLength").toInt(), 10);
         QCOMPARE(browser.evaluate("message.maxLength").toInt(), 500);
+        const QString folder = qEnvironmentVariable("GLIMDECK_SCREENSHOTS");
+        if (folder.isEmpty())
+            return;
+        // Filled in, for the README.
         browser.choose("#picture", m_home.filePath("phone.jpg"));
         browser.type("#room", ROOM);
         browser.type("#message", "Bon anniversaire !");
         QVERIFY(browser.waitUntil("preview.naturalWidth > 0"));
-        keepScreenshot(browser, "upload-page.png");
+        const QJsonObject page{{"x", 0},
+                               {"y", 0},
+                               {"width", 390},
+                               {"scale", 1},
+                               {"height", browser.evaluate("document.documentElement.scrollHeight")}};
+        const QJsonObject shot = browser.call("Page.captureScreenshot",
+                                              {{"format", "png"}, {"clip", page}, {"captureBeyondViewport", true}});
+        QVERIFY(writeFile(folder + u"/upload-page.png"_s, QByteArray::fromBase64(shot["data"].toString().toLatin1())));
     }
 
 private:
@@ -295,7 +309,7 @@ private:
         const QByteArray phone = readFile(plain).insert(2, PHONE_METADATA, sizeof PHONE_METADATA - 1);
         QVERIFY(writeFile(m_home.filePath("phone.jpg"), phone));
         QVERIFY(writeFile(m_home.filePath("notes.txt"), "Liste des courses\n"));
-        QVERIFY(writeFile(m_home.filePath("upload.key"), KEY + '\n'));
+        QVERIFY(writeFile(m_home.filePath("upload.key"), KEY.toUtf8() + '\n'));
     }
 
     void startServer()
@@ -314,18 +328,6 @@ private:
                         u"--upload-key-file="_s + m_home.filePath("upload.key")});
         QTRY_VERIFY2(m_log.contains("écoute sur"), m_log.constData());
         m_origin = u"https://localhost:"_s + port;
-        const QSslCertificate certificate(readFile(certificates.filePath("server.pem")));
-        const QByteArray spki = QCryptographicHash::hash(certificate.publicKey().toDer(), QCryptographicHash::Sha256);
-        m_chromium = QStringList{"--headless",
-                                 "--no-sandbox",
-                                 "--disable-gpu",
-                                 "--disable-quic",
-                                 "--no-first-run",
-                                 "--disable-background-networking",
-                                 "--disable-component-update",
-                                 "--disable-sync",
-                                 "--remote-debugging-port=0",
-                                 u"--ignore-certificate-errors-spki-list="_s + QString::fromLatin1(spki.toBase64())};
     }
 
     // As a share sheet does. Past the worker, the page asks for the picture again.
@@ -342,36 +344,6 @@ private:
         browser.evaluate("document.getElementById('share').submit()");
         return browser.waitUntil(pastWorker ? "location.search === '' && answer.textContent.includes('pas arrivée')"
                                             : "location.search === '' && preview.naturalWidth > 0");
-    }
-
-    void checkStoredPicture(const QString& broadcast, bool scaledInPage)
-    {
-        const QString path = QJsonDocument::fromJson(broadcast.toUtf8())["data"][u"image"_s].toString();
-        const QByteArray stored = readFile(m_home.filePath(u"storage/"_s + QFileInfo(path).fileName()));
-        QCOMPARE(QImage::fromData(stored).size(), QSize(2160, 2880));
-        QVERIFY(!stored.contains(QByteArrayView("Exif\0\0", 6)));
-        QVERIFY(!stored.contains("GPS 48.8584 N"));
-        const QByteArray line = ": " + path.toUtf8() + ' ';
-        QTRY_VERIFY(m_log.contains(line));
-        const QByteArray said = m_log.mid(m_log.indexOf(line) + line.size());
-        const qint64 received = said.left(said.indexOf(' ')).toLongLong();
-        const qint64 taken = readFile(m_home.filePath("phone.jpg")).size();
-        QCOMPARE(received < taken, scaledInPage);
-    }
-
-    static void keepScreenshot(Browser& browser, const QString& name)
-    {
-        const QString folder = qEnvironmentVariable("GLIMDECK_SCREENSHOTS");
-        if (folder.isEmpty())
-            return;
-        const QJsonObject page{{"x", 0},
-                               {"y", 0},
-                               {"width", 390},
-                               {"scale", 1},
-                               {"height", browser.evaluate("document.documentElement.scrollHeight")}};
-        const QJsonObject shot = browser.call("Page.captureScreenshot",
-                                              {{"format", "png"}, {"clip", page}, {"captureBeyondViewport", true}});
-        QVERIFY(writeFile(folder + u'/' + name, QByteArray::fromBase64(shot["data"].toString().toLatin1())));
     }
 };
 
