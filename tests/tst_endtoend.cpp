@@ -59,8 +59,6 @@ private slots:
         startServer();
         QVERIFY(centreShows(icon, green, true, 5000));
 
-        QCOMPARE(upload("autre"), 200);
-        QVERIFY(!centreShows(0, photo, true, 1500));
         QCOMPARE(upload("famille"), 200);
         QVERIFY2(centreShows(0, photo, true, 10000), m_log.constData());
         keepScreenshot(0, "photo-on-screen.png");
