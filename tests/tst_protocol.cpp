@@ -116,8 +116,6 @@ void TestProtocol::roomLists_data()
     QTest::newRow("fifty-one") << list.arg(json(QJsonDocument(QJsonArray::fromStringList(roomsOfCount(51))))) << Rooms()
                                << false;
     QTest::newRow("not a list") << list.arg(R"("r1")") << Rooms() << false;
-    QTest::newRow("another event") << uR"({"data":{"rooms":["a"]},"event":"photos:missed-request"})"_s << Rooms()
-                                   << false;
     QTest::newRow("event in other case") << uR"({"data":{"rooms":["a"]},"event":"Room:Changed"})"_s << Rooms() << false;
     QTest::newRow("not JSON") << u"pas du JSON"_s << Rooms() << false;
 }
@@ -161,7 +159,6 @@ void TestProtocol::photos_data()
     QTest::newRow("wrong types")
         << uR"({"data":{"id":"7","image":5,"message":[],"missed":1,"room":{},"time":0},"event":"photo:broadcast"})"_s
         << NONE << false << true;
-    QTest::newRow("another event") << uR"({"data":{"image":"/a"},"event":"room:changed"})"_s << NONE << false << false;
     QTest::newRow("event in other case") << uR"({"data":{"image":"/a"},"event":"Photo:Broadcast"})"_s << NONE << false
                                          << false;
 }
