@@ -59,8 +59,6 @@ private slots:
         startServer();
         QVERIFY(centreShows(icon, green, true, 5000));
 
-        QCOMPARE(upload("autre"), 200);
-        QVERIFY(!centreShows(0, photo, true, 1500));
         QCOMPARE(upload("famille"), 200);
         QVERIFY2(centreShows(0, photo, true, 10000), m_log.constData());
         keepScreenshot(0, "photo-on-screen.png");
@@ -112,7 +110,6 @@ private slots:
             messages.append(entry.photo.message);
         QCOMPARE(messages, (QStringList{"trois", "deux", "un", "vu"}));
         QTRY_COMPARE_WITH_TIMEOUT(recent->unseenCount(), 2, 10000);
-        QTRY_VERIFY_WITH_TIMEOUT(glimDeck.findChildren<Session*>().isEmpty(), 10000);
     }
 
 private:

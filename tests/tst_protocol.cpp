@@ -7,7 +7,11 @@
 
 using namespace Qt::StringLiterals;
 
-using Known = QHash<QString, qint64>;
+// What a side reads of a message; nothing when it refuses the message.
+using Rooms = std::optional<QStringList>;
+using Ids = QHash<QString, qint64>;
+using Known = std::optional<Ids>;
+using Latest = std::optional<qint64>;
 Q_DECLARE_METATYPE(BroadcastPhoto)
 
 const BroadcastPhoto NONE{-1, {}, {}, {}, {}, false};
@@ -25,14 +29,23 @@ class TestProtocol : public QObject
         return rooms;
     }
 
-    static QString json(const QStringList& rooms)
+    static QString json(const QJsonDocument& document)
     {
-        return QString::fromUtf8(QJsonDocument(QJsonArray::fromStringList(rooms)).toJson(QJsonDocument::Compact));
+        return QString::fromUtf8(document.toJson(QJsonDocument::Compact));
     }
 
     static WireMessage::Parsed parsed(const QString& text)
     {
         return WireMessage::parse(text).value_or(WireMessage::Parsed());
+    }
+
+    // Every table: the message's text, what is read of it, and whether writing that back gives the text.
+    template <class Read>
+    static void addColumns()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<Read>("read");
+        QTest::addColumn<bool>("written");
     }
 
 private slots:
@@ -41,13 +54,10 @@ private slots:
     void roomLists()
     {
         QFETCH(QString, text);
-        QFETCH(bool, accepted);
-        QFETCH(QStringList, rooms);
+        QFETCH(Rooms, read);
         QFETCH(bool, written);
-        const std::optional<QStringList> read = ClientMessages::roomsOf(parsed(text));
-        QCOMPARE(read.has_value(), accepted);
-        QCOMPARE(read.value_or(QStringList()), rooms);
-        QCOMPARE(ClientMessages::roomsText(QJsonArray::fromStringList(rooms)) == text, written);
+        QCOMPARE(ClientMessages::roomsOf(parsed(text)), read);
+        QCOMPARE(ClientMessages::roomsText(QJsonArray::fromStringList(read.value_or(QStringList()))) == text, written);
     }
 
     void missedRequests_data();
@@ -55,12 +65,10 @@ private slots:
     void missedRequests()
     {
         QFETCH(QString, text);
-        QFETCH(bool, accepted);
-        QFETCH(Known, known);
+        QFETCH(Known, read);
         QFETCH(bool, written);
-        const std::optional<Known> read = ClientMessages::knownOf(parsed(text));
-        QCOMPARE(read.has_value(), accepted);
-        QCOMPARE(read.value_or(Known()), known);
+        QCOMPARE(ClientMessages::knownOf(parsed(text)), read);
+        const Ids known = read.value_or(Ids());
         QJsonObject ids;
         for (auto it = known.cbegin(); it != known.cend(); ++it)
             ids.insert(it.key(), it.value());
@@ -86,74 +94,55 @@ private slots:
     void catchUpEnds()
     {
         QFETCH(QString, text);
-        QFETCH(bool, ended);
         QFETCH(int, count);
-        QFETCH(qint64, latest);
+        QFETCH(Latest, read);
         QFETCH(bool, written);
-        const std::optional<qint64> read = ServerMessages::latestOf(parsed(text));
-        QCOMPARE(read.has_value(), ended);
-        QCOMPARE(read.value_or(-1), latest);
-        QCOMPARE(ServerMessages::missedDoneText(count, latest) == text, written);
+        QCOMPARE(ServerMessages::latestOf(parsed(text)), read);
+        QCOMPARE(ServerMessages::missedDoneText(count, read.value_or(-1)) == text, written);
     }
 };
 
 void TestProtocol::roomLists_data()
 {
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<bool>("accepted");
-    QTest::addColumn<QStringList>("rooms");
-    QTest::addColumn<bool>("written");
+    addColumns<Rooms>();
     const QString list = uR"({"data":{"rooms":%1},"event":"room:changed"})"_s;
-    QTest::newRow("none") << list.arg("[]") << true << QStringList() << true;
-    QTest::newRow("in order") << list.arg(R"(["b","a"])") << true << QStringList{"b", "a"} << true;
-    QTest::newRow("trimmed, once each") << list.arg(R"([" a","a "])") << true << QStringList{"a"} << false;
-    QTest::newRow("ten characters") << list.arg(R"(["abcdéfghij"])") << true << QStringList{"abcdéfghij"} << true;
-    QTest::newRow("members in any order")
-        << uR"({"event":"room:changed","data":{"rooms":["a"]}})"_s << true << QStringList{"a"} << false;
-    QTest::newRow("fifty") << list.arg(json(roomsOfCount(50))) << true << roomsOfCount(50) << true;
-    QTest::newRow("fifty-one") << list.arg(json(roomsOfCount(51))) << false << QStringList() << false;
-    QTest::newRow("spaces only") << list.arg(R"(["r1","  "])") << true << QStringList{"r1"} << false;
-    QTest::newRow("not a string") << list.arg(R"(["r1",1])") << true << QStringList{"r1"} << false;
-    QTest::newRow("not a list") << list.arg(R"("r1")") << false << QStringList() << false;
-    QTest::newRow("another event") << uR"({"data":{"rooms":["a"]},"event":"photos:missed-request"})"_s << false
-                                   << QStringList() << false;
-    QTest::newRow("event in other case") << uR"({"data":{"rooms":["a"]},"event":"Room:Changed"})"_s << false
-                                         << QStringList() << false;
-    QTest::newRow("not JSON") << u"pas du JSON"_s << false << QStringList() << false;
+    const Rooms fifty = roomsOfCount(50);
+    QTest::newRow("none") << list.arg("[]") << Rooms(QStringList()) << true;
+    QTest::newRow("in order, ten characters")
+        << list.arg(R"(["b","abcdéfghij"])") << Rooms(QStringList{"b", "abcdéfghij"}) << true;
+    QTest::newRow("trimmed, once each, strings only")
+        << list.arg(R"([" a","a ",1])") << Rooms(QStringList{"a"}) << false;
+    QTest::newRow("fifty") << list.arg(json(QJsonDocument(QJsonArray::fromStringList(*fifty)))) << fifty << true;
+    QTest::newRow("fifty-one") << list.arg(json(QJsonDocument(QJsonArray::fromStringList(roomsOfCount(51))))) << Rooms()
+                               << false;
+    QTest::newRow("not a list") << list.arg(R"("r1")") << Rooms() << false;
+    QTest::newRow("event in other case") << uR"({"data":{"rooms":["a"]},"event":"Room:Changed"})"_s << Rooms() << false;
+    QTest::newRow("not JSON") << u"pas du JSON"_s << Rooms() << false;
 }
 
 void TestProtocol::missedRequests_data()
 {
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<bool>("accepted");
-    QTest::addColumn<Known>("known");
-    QTest::addColumn<bool>("written");
+    addColumns<Known>();
     const QString request = uR"({"data":{"known":%1},"event":"photos:missed-request"})"_s;
     QJsonObject fiftyOne;
     for (const QString& room : roomsOfCount(51))
         fiftyOne.insert(room, 0);
-    QTest::newRow("none") << request.arg("{}") << true << Known() << true;
-    QTest::newRow("per room") << request.arg(R"({"r1":5,"r2":0})") << true << Known{{"r1", 5}, {"r2", 0}} << true;
-    QTest::newRow("largest exact id") << request.arg(R"({"r1":9007199254740991})") << true
-                                      << Known{{"r1", 9007199254740991}} << true;
-    QTest::newRow("past it") << request.arg(R"({"r1":9007199254740992})") << false << Known() << false;
-    QTest::newRow("negative") << request.arg(R"({"r1":-1})") << false << Known() << false;
-    QTest::newRow("fraction") << request.arg(R"({"r1":1.5})") << false << Known() << false;
-    QTest::newRow("id as text") << request.arg(R"({"r1":"5"})") << false << Known() << false;
-    QTest::newRow("eleven characters") << request.arg(R"({"abcdefghijk":1})") << false << Known() << false;
-    QTest::newRow("fifty-one rooms") << request.arg(
-        QString::fromUtf8(QJsonDocument(fiftyOne).toJson(QJsonDocument::Compact)))
-                                     << false << Known() << false;
-    QTest::newRow("not an object") << request.arg("[]") << false << Known() << false;
-    QTest::newRow("another event") << uR"({"data":{"known":{}},"event":"room:changed"})"_s << false << Known() << false;
+    QTest::newRow("none") << request.arg("{}") << Known(Ids()) << true;
+    QTest::newRow("per room, up to the largest exact id")
+        << request.arg(R"({"r1":9007199254740991,"r2":0})") << Known(Ids{{"r1", 9007199254740991}, {"r2", 0}}) << true;
+    QTest::newRow("past it") << request.arg(R"({"r1":9007199254740992})") << Known() << false;
+    QTest::newRow("negative") << request.arg(R"({"r1":-1})") << Known() << false;
+    QTest::newRow("fraction") << request.arg(R"({"r1":1.5})") << Known() << false;
+    QTest::newRow("eleven characters") << request.arg(R"({"abcdefghijk":1})") << Known() << false;
+    QTest::newRow("fifty-one rooms") << request.arg(json(QJsonDocument(fiftyOne))) << Known() << false;
+    QTest::newRow("not an object") << request.arg("[]") << Known() << false;
+    QTest::newRow("another event") << uR"({"data":{"known":{}},"event":"room:changed"})"_s << Known() << false;
 }
 
 void TestProtocol::photos_data()
 {
-    QTest::addColumn<QString>("text");
+    addColumns<BroadcastPhoto>();
     QTest::addColumn<bool>("photo");
-    QTest::addColumn<BroadcastPhoto>("read");
-    QTest::addColumn<bool>("written");
     // As the server's clock gives it: in UTC, written with a "Z".
     const QDateTime noon = QDateTime::fromString(u"2026-12-08T12:00:00.005Z"_s, Qt::ISODateWithMs);
     const BroadcastPhoto live{7, noon, u"r1"_s, u"/images/a.png"_s, u"Salut"_s, false};
@@ -161,35 +150,28 @@ void TestProtocol::photos_data()
     caughtUp.missed = true;
     BroadcastPhoto older = NONE;
     older.image = u"/b"_s;
-    QTest::newRow("live") << uR"({"data":{"id":7,"image":"/images/a.png","message":"Salut","room":"r1",)"
-                             uR"("time":"2026-12-08T12:00:00.005Z"},"event":"photo:broadcast"})"_s
-                          << true << live << true;
-    QTest::newRow("caught up") << uR"({"data":{"id":7,"image":"/images/a.png","message":"Salut","missed":true,)"
-                                  uR"("room":"r1","time":"2026-12-08T12:00:00.005Z"},"event":"photo:broadcast"})"_s
-                               << true << caughtUp << true;
+    const QString sent = uR"({"data":{"id":7,"image":"/images/a.png","message":"Salut",%1"room":"r1",)"
+                         uR"("time":"2026-12-08T12:00:00.005Z"},"event":"photo:broadcast"})"_s;
+    QTest::newRow("live") << sent.arg("") << live << true << true;
+    QTest::newRow("caught up") << sent.arg(R"("missed":true,)") << caughtUp << true << true;
     QTest::newRow("from an older server")
-        << uR"({"event":"photo:broadcast","data":{"image":"/b","x":1},"y":2})"_s << true << older << false;
-    QTest::newRow("no data") << uR"({"event":"photo:broadcast"})"_s << true << NONE << false;
+        << uR"({"event":"photo:broadcast","data":{"image":"/b","x":1},"y":2})"_s << older << false << true;
     QTest::newRow("wrong types")
         << uR"({"data":{"id":"7","image":5,"message":[],"missed":1,"room":{},"time":0},"event":"photo:broadcast"})"_s
-        << true << NONE << false;
-    QTest::newRow("another event") << uR"({"data":{"image":"/a"},"event":"room:changed"})"_s << false << NONE << false;
-    QTest::newRow("event in other case") << uR"({"data":{"image":"/a"},"event":"Photo:Broadcast"})"_s << false << NONE
+        << NONE << false << true;
+    QTest::newRow("event in other case") << uR"({"data":{"image":"/a"},"event":"Photo:Broadcast"})"_s << NONE << false
                                          << false;
 }
 
 void TestProtocol::catchUpEnds_data()
 {
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<bool>("ended");
+    addColumns<Latest>();
     QTest::addColumn<int>("count");
-    QTest::addColumn<qint64>("latest");
-    QTest::addColumn<bool>("written");
-    QTest::newRow("ended") << uR"({"data":{"count":3,"latest":42},"event":"photos:missed-done"})"_s << true << 3
-                           << qint64(42) << true;
-    QTest::newRow("no newest id") << uR"({"event":"photos:missed-done"})"_s << true << 0 << qint64(-1) << false;
-    QTest::newRow("another event") << uR"({"data":{"latest":42},"event":"photo:broadcast"})"_s << false << 0
-                                   << qint64(-1) << false;
+    QTest::newRow("ended") << uR"({"data":{"count":3,"latest":42},"event":"photos:missed-done"})"_s << Latest(42)
+                           << true << 3;
+    QTest::newRow("no newest id") << uR"({"event":"photos:missed-done"})"_s << Latest(-1) << false << 0;
+    QTest::newRow("another event") << uR"({"data":{"latest":42},"event":"photo:broadcast"})"_s << Latest() << false
+                                   << 0;
 }
 
 QTEST_MAIN(TestProtocol)

@@ -26,6 +26,10 @@ class TestServerLink : public QObject
         return {"{\"data\":{\"rooms\":" + j + "},\"event\":\"room:changed\"}",
                 R"({"data":{"known":{}},"event":"photos:missed-request"})"};
     }
+    static QLayout* firstRow(const Settings* window)
+    {
+        return window->findChild<QVBoxLayout*>(u"verticalLayout"_s)->itemAt(0)->layout();
+    }
     static QStringList shown(Settings& window)
     {
         QStringList texts;
@@ -76,17 +80,14 @@ private slots:
         QFile::remove(PauseFile::path());
         QDateTime now = QDateTime::currentDateTime();
         auto glimDeck = std::make_unique<GlimDeck>([&now] { return now; });
-        const auto widget = [](int row, int item) {
-            QLayout* rows = windows<Settings>().value(0)->findChild<QVBoxLayout*>(u"verticalLayout"_s);
-            return rows->itemAt(row)->layout()->itemAt(item)->widget();
-        };
-        const auto muteText = [&] { return qobject_cast<QLabel*>(widget(0, 1))->text(); };
+        const auto widget = [](int item) { return firstRow(windows<Settings>().value(0))->itemAt(item)->widget(); };
+        const auto muteText = [&] { return qobject_cast<QLabel*>(widget(1))->text(); };
         const auto send = [&glimDeck](const QString& room) {
             showPhoto(glimDeck.get(), refusedUrl(u"https"_s, u"/p"_s), QString(), room);
             return glimDeck->findChildren<Session*>().size();
         };
         QVERIFY(QMetaObject::invokeMethod(glimDeck.get(), "displaySettings"));
-        qobject_cast<QPushButton*>(widget(0, 2))->menu()->actions().at(0)->trigger(); // "1 heure"
+        qobject_cast<QPushButton*>(widget(2))->menu()->actions().at(0)->trigger(); // "1 heure"
         const QDateTime until = now.addSecs(3600);
         QCOMPARE(muteText(), u"muet jusqu'à "_s + until.toString(u"HH:mm"_s));
         QCOMPARE(send(u"r1"_s), 0);
@@ -144,7 +145,7 @@ private slots:
         QCOMPARE(log.countStartingWith(u"Liste des groupes illisible, conservée dans"_s), int(damaged));
 
         QFile old(m_path);
-        QLayout* first = window.findChild<QVBoxLayout*>(u"verticalLayout"_s)->itemAt(0)->layout();
+        QLayout* first = firstRow(&window);
         auto* remove = first->itemAt(first->count() - 1)->widget();
         QVERIFY(old.open(QIODevice::ReadOnly));
         QCOMPARE(qobject_cast<QPushButton*>(remove)->text(), u"Supprimer"_s);
@@ -212,14 +213,11 @@ void TestServerLink::fileAtConnectionAndInWindow_data()
     const auto row = [](auto n, QByteArray c, QString s, QStringList r = {}) { QTest::newRow(n) << c << s << r; };
     const QByteArray hundred = "[1," + QByteArray(21, ' ') + "]" + QByteArray(75, ' ');
     const QString at = "Erreur à l'offset (position) : %1\nExtrait proche de l'erreur : \"%2\"";
-    const char* mixed = R"(["b",1,{"x":2},null,["n"],true,"a"])";
     row("no file", {}, {});
     row("empty array", "[]", "[]");
-    row("order, twice too", R"(["z", "a \"b\"","é","z"])", R"(["z","a \"b\"","é","z"])", {"z", R"(a "b")", "é", "z"});
-    row("strings among other types", mixed, mixed, {"b", "a"});
+    row("order, twice too, among other types", R"(["z", "a \"b\"",1,{"x":2},null,["n"],true,"é","z"])",
+        R"(["z","a \"b\"",1,{"x":2},null,["n"],true,"é","z"])", {"z", R"(a "b")", "é", "z"});
     row("object instead of array", R"({"rooms":["a"]})", {});
-    row("bare value", R"("a")", at.arg(1).arg(R"(\"a\")")); // the framework's parser takes only an object or an array
-    row("breaks off after the fourth byte", R"(["ab)", at.arg(5).arg(R"([\"ab)")); // the end is missed one past it
     row("error at 25 of 100 bytes", hundred, at.arg(25).arg("         ]          "));
     row("empty file", "", at.arg(0).arg(""));
 }

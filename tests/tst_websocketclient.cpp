@@ -82,7 +82,6 @@ private slots:
             expected << u"%1 ms (tentative %2 )"_s.arg(i < 5 ? 1000 << i : 30000).arg(i + 1);
         QCOMPARE(delays(log), expected);
         QCOMPARE(log.countStartingWith(u"Erreur WebSocket: "_s + refused), 61);
-        QCOMPARE(log.countStartingWith(u"Déconnecté du serveur WebSocket. Raison:"_s), 61);
 
         qsizetype before = log.lines().size();
         QVERIFY(setNetwork(20));
