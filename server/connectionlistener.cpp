@@ -25,7 +25,8 @@ void ConnectionListener::incomingConnection(qintptr descriptor)
         delete socket;
         return;
     }
-    // Qt reads a waiting socket before it is taken; what it may hold meanwhile is bounded here.
+    // Qt reads a socket from the moment it is accepted, while it waits its turn too: the bound
+    // within which its requests are read is set here, once, for its whole life.
     socket->setReadBufferSize(ServerLimits::HTTP_READ_BUFFER_BYTES);
     const QHostAddress key = PeerLimits::keyOf(socket->peerAddress());
     QQueue<Waiting>& queue = m_waiting[key];

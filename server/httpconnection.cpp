@@ -35,7 +35,6 @@ HttpConnection::HttpConnection(QTcpSocket* socket, qint64 maxBodyBytes, Timeouts
     , m_timeouts(timeouts)
 {
     m_socket->setParent(this);
-    m_socket->setReadBufferSize(ServerLimits::HTTP_READ_BUFFER_BYTES);
     connect(m_socket, &QTcpSocket::readyRead, this, &HttpConnection::onReadyRead);
     connect(m_socket, &QTcpSocket::disconnected, this, &QObject::deleteLater);
     if (auto* tls = qobject_cast<QSslSocket*>(m_socket))
