@@ -35,13 +35,7 @@ private slots:
                 [this] { m_log += m_server.readAllStandardError(); });
     }
 
-    void cleanup()
-    {
-        for (QProcess* process : {&m_client, &m_nginx, &m_server}) {
-            process->terminate();
-            process->waitForFinished(5000);
-        }
-    }
+    void cleanup() { stopAll({&m_client, &m_nginx, &m_server}); }
 
     void photosTrayAndRoomWindowWhileTheServerComesAndGoes()
     {
@@ -116,9 +110,7 @@ private:
     void startServer(bool behindNginx = false, quint16 onPort = 0)
     {
         QString port = QString::number(onPort ? onPort : QUrl(HTTPS_BASE_URL).port());
-        QStringList arguments{"--listen=127.0.0.1", u"--storage="_s + m_home.filePath("storage"),
-                              u"--cert="_s + m_certs + u"/server.pem"_s, u"--key="_s + m_certs + u"/server.key"_s,
-                              "--open-uploads"};
+        QStringList arguments = serverArguments(m_home.filePath("storage"), m_certs) << "--open-uploads";
         if (const QString viewKey = QStringLiteral(GLIMDECK_VIEW_KEY_FILE); !viewKey.isEmpty())
             arguments << u"--view-key-file="_s + viewKey;
         if (behindNginx) {
@@ -132,12 +124,6 @@ private:
         m_server.start(QStringLiteral(GLIMDECK_SERVER_EXECUTABLE), arguments << "--port" << port);
         QTRY_VERIFY2_WITH_TIMEOUT(m_log.count(R"("famille", "bureau")") > int(behindNginx), m_log, 15000);
         QCOMPARE(finish(m_network.get(ViewKey::request(QUrl(USERS_URL)))).body, QByteArray("1"));
-    }
-
-    static quint16 freePort()
-    {
-        QTcpServer probe;
-        return probe.listen(QHostAddress::LocalHost) ? probe.serverPort() : 1;
     }
 
     int upload(const QByteArray& room, const QByteArray& message = "Bonjour", quint16 port = 0)

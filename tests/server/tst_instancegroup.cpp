@@ -48,13 +48,7 @@ private slots:
         QTRY_COMPARE(m_log->countStartingWith("Redis joint"), 2);
     }
 
-    void cleanupTestCase()
-    {
-        for (QProcess* process : {&m_nginx, &m_redis}) {
-            process->terminate();
-            process->waitForFinished(5000);
-        }
-    }
+    void cleanupTestCase() { stopAll({&m_nginx, &m_redis}); }
 
     void photosCountsAndCatchUpCrossInstances()
     {

@@ -157,11 +157,7 @@ private slots:
         QTRY_VERIFY(m_log.contains("Abonnement de"));
     }
 
-    void cleanupTestCase()
-    {
-        m_server.terminate();
-        m_server.waitForFinished(5000);
-    }
+    void cleanupTestCase() { stopAll({&m_server}); }
 
     void sendsAPicture_data()
     {
@@ -314,18 +310,12 @@ private:
 
     void startServer()
     {
-        QTcpServer probe;
-        QVERIFY(probe.listen(QHostAddress::LocalHost));
-        const QString port = QString::number(probe.serverPort());
-        probe.close();
-        const TestCertificates& certificates = TestCertificates::instance();
+        const QString port = QString::number(freePort());
         connect(&m_server, &QProcess::readyReadStandardError, this,
                 [this] { m_log += m_server.readAllStandardError(); });
         m_server.start(QStringLiteral(GLIMDECK_SERVER_EXECUTABLE),
-                       {"--listen=127.0.0.1", u"--port="_s + port, u"--storage="_s + m_home.filePath("storage"),
-                        u"--cert="_s + certificates.filePath("server.pem"),
-                        u"--key="_s + certificates.filePath("server.key"),
-                        u"--upload-key-file="_s + m_home.filePath("upload.key")});
+                       serverArguments(m_home.filePath("storage"), TestCertificates::instance().path())
+                           << u"--port="_s + port << u"--upload-key-file="_s + m_home.filePath("upload.key"));
         QTRY_VERIFY2(m_log.contains("écoute sur"), m_log.constData());
         m_origin = u"https://localhost:"_s + port;
     }

@@ -46,6 +46,26 @@ QProcessEnvironment childEnvironment(const QString& home, const QString& platfor
     return environment;
 }
 
+QStringList serverArguments(const QString& storage, const QString& certs)
+{
+    return {"--listen=127.0.0.1", u"--storage="_s + storage, u"--cert="_s + certs + u"/server.pem"_s,
+            u"--key="_s + certs + u"/server.key"_s};
+}
+
+quint16 freePort()
+{
+    QTcpServer probe;
+    return probe.listen(QHostAddress::LocalHost) ? probe.serverPort() : 1;
+}
+
+void stopAll(const QList<QProcess*>& processes)
+{
+    for (QProcess* process : processes) {
+        process->terminate();
+        process->waitForFinished(5000);
+    }
+}
+
 QStringList xdotool(const QStringList& arguments)
 {
     QProcess process;

@@ -36,6 +36,12 @@ QUrl refusedUrl(const QString& scheme, const QString& path = QString());
 // Data, configuration and lock under home; logs on standard error; no system bus.
 QProcessEnvironment childEnvironment(const QString& home, const QString& platform);
 
+// The server on 127.0.0.1, its pictures in storage, its certificate and key in certs.
+QStringList serverArguments(const QString& storage, const QString& certs);
+// A loopback port that was free when asked; 1, which refuses, when none was.
+quint16 freePort();
+void stopAll(const QList<QProcess*>& processes); // each asked to end, and given 5 s
+
 QStringList xdotool(const QStringList& arguments);               // its output lines
 bool runs(const QString& program, const QStringList& arguments); // and exits with 0
 
